@@ -1,0 +1,90 @@
+// Second-order section kernels, cascade runners and the denormal flush.
+//
+// Transfer functions are H(z) = (b0 + b1 z^-1 + b2 z^-2) / (1 + a1 z^-1 + a2 z^-2). Feedback
+// coefficients are always stored negated (-a1, -a2): the kernels add every product and never
+// subtract one. Coefficient order per section form:
+//   direct form I               b0, b1, b2, -a1, -a2    state x[n-1], x[n-2], y[n-1], y[n-2]
+//   transposed direct form II   b0, -a1, b1, -a2, b2    state s1, s2
+//   strided band-pass           c0, c1, c2 for H(z) = c0 (1 - z^-2) / (1 - c1 z^-1 - c2 z^-2)
+//
+// A CascadeCoefficients set is a flat float array: [0] the filter order N stored as a float (0.0
+// means pass-through), then one SectionCoefficients record of six floats per section k at index
+// 1 + 6k. Section 0 of an odd order is first-order (b2 and -a2 are 0). A set of S sections holds
+// 6S + 1 floats.
+//
+// Every kernel accepts the same buffer as input and output: a sample is read before it is written.
+// The kernels never allocate, lock, fail or clear state; owners clear their state when they bind.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace tessil {
+
+// Magnitudes strictly below this are flushed to +0.0 (bit pattern 0x26901D7D).
+inline constexpr float kDenormalFlushThreshold = 1e-15f;
+
+struct SectionCoefficients {
+  float flag;             // always written as 1.0 by the designs; never read by the arithmetic
+  float coefficients[5];  // in the order of the section form
+};
+static_assert(sizeof(SectionCoefficients) == 6 * sizeof(float));
+
+// The flat coefficient set itself; a named alias so signatures say what they expect.
+using CascadeCoefficients = float;
+
+inline constexpr int32_t kCascadeSectionStride = 6;
+
+// Number of sections of a cascade of order N: ceil(N/2), computed the way the runners do.
+inline int32_t CascadeSectionCount(int32_t order) {
+  return static_cast<int32_t>((static_cast<uint32_t>(order) - 1u) >> 1) + 1;
+}
+
+inline SectionCoefficients* CascadeSection(CascadeCoefficients* set, int32_t section) {
+  return reinterpret_cast<SectionCoefficients*>(set + 1 + kCascadeSectionStride * section);
+}
+
+// Denormal-flush cursor over one block's filter state. Entries are 32-bit indices of state floats
+// relative to base, so the ring storage keeps four bytes per entry whatever the pointer width.
+struct FlushRing {
+  uint32_t* items;  // visiting order, one entry per state float
+  float* base;      // the state area the entries index into
+  int32_t cursor;   // next entry to visit; persists from call to call
+  int32_t length;   // number of entries
+};
+
+// Ties one filter or equaliser block to its area of the engine state block: coefficients, then the
+// state area right after them, then the ring's entry storage right after the state.
+struct FilterStateBinding {
+  CascadeCoefficients* coefficients;
+  float* state;
+  uint32_t* ringStorage;
+  FlushRing ring;
+};
+
+// Visits `visits` ring entries, zeroing every value strictly inside (-1e-15, 1e-15); NaN stays.
+void SweepFlushRing(FlushRing* ring, int32_t visits);
+
+// Appends `count` consecutive state floats starting at base[first] to the ring, in order.
+void AppendFlushRingRange(FlushRing* ring, uint32_t first, int32_t count);
+
+void RunSectionDF1(const float* input, float* output, int32_t count, const float* coefficients,
+                   float* state);
+void RunSectionTDF2(const float* input, float* output, int32_t count, const float* coefficients,
+                    float* state);
+// Runs only the positions step-1, 2*step-1, ... below count; other outputs are left untouched.
+void RunBandPassStrided(const float* input, float* output, int32_t count,
+                        const float* coefficients, float* state, int32_t step);
+
+// Section 0 reads input, later sections run in place on output; four ring entries are swept after
+// every section run. Order 0 copies input to output and touches neither state nor ring. Return 0.
+int32_t RunCascadeDF1(const CascadeCoefficients* coefficients, float* stateArea,
+                      const float* input, float* output, int32_t count, FlushRing* ring);
+int32_t RunCascadeTDF2(const CascadeCoefficients* coefficients, float* stateArea,
+                       const float* input, float* output, int32_t count, FlushRing* ring);
+
+// Sets byteCount bytes to value when the range is non-empty; every clearing of coefficient or
+// state memory goes through here.
+void ZeroFill(void* address, size_t byteCount, int value);
+
+}  // namespace tessil
