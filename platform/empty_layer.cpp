@@ -1,0 +1,1 @@
+// Placeholder object for a layer that has no sources yet.
