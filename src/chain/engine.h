@@ -1,0 +1,127 @@
+// The effect chain of one stream: every processing block, the equaliser band storage, the
+// engine-level settings and the state block that holds all per-rate memory.
+//
+// Result codes of the engine operations: 0 success; 1 value out of range; 3 switch value other
+// than 0 or 1; 4 band index not below the band count (or, for EngineProcessBlock, a block length
+// outside 240..960).
+#pragma once
+
+#include <stdint.h>
+
+#include "chain/output_stage.h"
+#include "core/core.h"
+#include "filters/biquad.h"
+#include "filters/equaliser.h"
+#include "filters/filter_block.h"
+
+namespace tessil {
+
+// One piece of memory per processor, zero-filled once by its owner; per-rate set-ups bind every
+// block to its own members and nothing else points into it.
+struct EngineStateBlock {
+  FilterStateBinding highPassLeftBinding;
+  FilterStateBinding highPassRightBinding;
+  float highPassLeftArea[kFilterAreaEntries];
+  float highPassRightArea[kFilterAreaEntries];
+  FilterStateBinding lowPassLeftBinding;
+  FilterStateBinding lowPassRightBinding;
+  float lowPassLeftArea[kFilterAreaEntries];
+  float lowPassRightArea[kFilterAreaEntries];
+  FilterStateBinding equaliserLeftBinding;
+  FilterStateBinding equaliserRightBinding;
+  float equaliserLeftArea[kEqualiserAreaEntries];
+  float equaliserRightArea[kEqualiserAreaEntries];
+  CoreRegion core;  // both core channel states, then both core sample buffers
+};
+
+struct EngineContext {
+  HighPassBlock highPassLeft;
+  HighPassBlock highPassRight;
+  LowPassBlock lowPassLeft;
+  LowPassBlock lowPassRight;
+  EqualiserBlock equaliserLeft;
+  EqualiserBlock equaliserRight;
+  EqualiserBand bandsLeft[kEqualiserBands];
+  EqualiserBand bandsRight[kEqualiserBands];
+  LoudnessCore core;
+  OutputStage outputStage;
+  // The words below may be written by the control plane while a block runs: access them only
+  // through LoadRelaxed/StoreRelaxed (the setters and getters do).
+  int32_t enabled;
+  int32_t eqPlacement;  // always 1: the equaliser works on the output, after the core's gain
+  float inputGain;
+  float outputGain;
+  float bypassGain;
+  float outputStageAmount;
+  EngineStateBlock* stateBlock;
+};
+
+// The pipeline's scratch area: both analysis copies of the largest block, then the core's scratch.
+inline constexpr int32_t kEngineMaxBlock = 960;
+inline constexpr int32_t kEngineScratchFloats = 2 * kEngineMaxBlock + kCoreScratchFloats;
+
+uint32_t EngineContextSize();
+uint32_t EngineStateBlockSize();
+
+void EngineInit(EngineContext* context);
+void EngineReset(EngineContext* context);
+void EngineApplyDefaults(EngineContext* context);
+int32_t EngineCopySettings(EngineContext* destination, const EngineContext* source);
+
+int32_t EnginePrepare32000(EngineContext* context, EngineStateBlock* stateBlock);
+int32_t EnginePrepare44100(EngineContext* context, EngineStateBlock* stateBlock);
+int32_t EnginePrepare48000(EngineContext* context, EngineStateBlock* stateBlock);
+void EngineBindRate(EngineContext* context, int32_t rate);
+
+// Runs one block of n frames (240..960) through the chain; see pipeline.cpp.
+int32_t EngineProcessBlock(EngineContext* context, float* input[2], float* output[2],
+                           float* scratch, int32_t n);
+
+int32_t EngineSetEnable(EngineContext* context, int32_t value);
+int32_t EngineGetEnable(const EngineContext* context);
+int32_t EngineSetInputGain(EngineContext* context, float value);
+float EngineGetInputGain(const EngineContext* context);
+int32_t EngineSetOutputGain(EngineContext* context, float value);
+float EngineGetOutputGain(const EngineContext* context);
+int32_t EngineSetBypassGain(EngineContext* context, float value);
+float EngineGetBypassGain(const EngineContext* context);
+int32_t EngineSetOutputStageEnable(EngineContext* context, int32_t value);
+int32_t EngineGetOutputStageEnable(const EngineContext* context);
+int32_t EngineSetOutputStageAmount(EngineContext* context, float value);
+float EngineGetOutputStageAmount(const EngineContext* context);
+
+int32_t EngineSetHighPassEnable(EngineContext* context, int32_t value);
+int32_t EngineGetHighPassEnable(const EngineContext* context);
+int32_t EngineSetHighPassFrequency(EngineContext* context, int32_t hertz);
+int32_t EngineGetHighPassFrequency(const EngineContext* context);
+int32_t EngineSetHighPassOrder(EngineContext* context, int32_t order);
+int32_t EngineGetHighPassOrder(const EngineContext* context);
+int32_t EngineSetLowPassEnable(EngineContext* context, int32_t value);
+int32_t EngineGetLowPassEnable(const EngineContext* context);
+int32_t EngineSetLowPassFrequency(EngineContext* context, int32_t hertz);
+int32_t EngineGetLowPassFrequency(const EngineContext* context);
+int32_t EngineSetLowPassOrder(EngineContext* context, int32_t order);
+int32_t EngineGetLowPassOrder(const EngineContext* context);
+
+// Channel 0 is the left channel, 1 the right; callers keep the channel index within 0..1.
+int32_t EngineSetEqEnable(EngineContext* context, uint32_t channel, int32_t value);
+int32_t EngineGetEqEnable(const EngineContext* context, uint32_t channel);
+int32_t EngineSetEqBandEnable(EngineContext* context, uint32_t channel, uint32_t band,
+                              int32_t value);
+int32_t EngineGetEqBandEnable(const EngineContext* context, uint32_t channel, uint32_t band);
+int32_t EngineSetEqBandGain(EngineContext* context, uint32_t channel, uint32_t band, float gain);
+float EngineGetEqBandGain(const EngineContext* context, uint32_t channel, uint32_t band);
+int32_t EngineSetEqBandFrequency(EngineContext* context, uint32_t channel, uint32_t band,
+                                 uint32_t hertz);
+uint32_t EngineGetEqBandFrequency(const EngineContext* context, uint32_t channel, uint32_t band);
+int32_t EngineSetEqBandQ(EngineContext* context, uint32_t channel, uint32_t band, float q);
+float EngineGetEqBandQ(const EngineContext* context, uint32_t channel, uint32_t band);
+
+int32_t EngineSetCoreEnable(EngineContext* context, int32_t value);
+int32_t EngineGetCoreEnable(const EngineContext* context);
+int32_t EngineSetCoreWeighting(EngineContext* context, int32_t value);
+int32_t EngineGetCoreWeighting(const EngineContext* context);
+int32_t EngineSetCoreLevel(EngineContext* context, float value);
+float EngineGetCoreLevel(const EngineContext* context);
+
+}  // namespace tessil
