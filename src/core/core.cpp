@@ -1,0 +1,194 @@
+#include "core/core.h"
+
+#include "platform/relaxed.h"
+
+namespace tessil {
+
+namespace {
+
+// The tuning that a weighting writes into a bound state. The target-gain knee that also depends
+// on the weighting is chosen by the loudness estimate itself at every frame.
+struct WeightingConstants {
+  float gate;  // both the analysis gate and the activity gate
+  float smoothing;
+  float loudnessThreshold;
+};
+
+constexpr WeightingConstants kWeightingConstants[2] = {
+    {7.5e-05f, 5e-06f, 0.15f},
+    {5.8e-05f, 4e-06f, 0.1f},
+};
+
+constexpr float kDefaultLevel = 0.5f;
+constexpr float kDefaultCeiling = 1.0f;
+constexpr float kHighBandGain = 32.0f;
+constexpr float kInitialIncrement = 0.0001f;
+
+bool InLevelRange(float value) {
+  // Written so that a NaN falls outside the range.
+  return value >= kCoreLevelMinimum && value <= kCoreLevelMaximum;
+}
+
+// The store order is the one a concurrently running frame may observe part-way: table first,
+// then the gates, the smoothing and the threshold.
+void WriteWeightingConstants(CoreChannelState* state, int32_t weighting) {
+  const WeightingConstants& constants = kWeightingConstants[weighting];
+  StoreRelaxed(state->currentWeights, weighting);
+  StoreRelaxed(state->analysisGate, constants.gate);
+  StoreRelaxed(state->activityGate, constants.gate);
+  StoreRelaxed(state->smoothing, constants.smoothing);
+  StoreRelaxed(state->loudnessThreshold, constants.loudnessThreshold);
+}
+
+void CorePrepare(LoudnessCore* core, CoreRegion* region, const CoreRateTables* tables) {
+  ChannelPrepare(&core->left, &region->stateLeft, &region->bufferLeft, tables);
+  ChannelPrepare(&core->right, &region->stateRight, &region->bufferRight, tables);
+  CoreApplySettings(core, core);
+}
+
+}  // namespace
+
+const float* CurrentWeights(const CoreChannelState* state) {
+  return LoadRelaxed(state->currentWeights) == 0 ? state->weightTable0 : state->weightTable1;
+}
+
+int32_t ChannelSetWeighting(CoreChannel* channel, int32_t value) {
+  if (value != 0 && value != 1) return kCoreResultBadSwitch;
+  StoreRelaxed(channel->weighting, value);
+  if (channel->state != nullptr) WriteWeightingConstants(channel->state, value);
+  return kCoreResultSuccess;
+}
+
+int32_t ChannelSetLevel(CoreChannel* channel, float value) {
+  if (!InLevelRange(value)) return kCoreResultOutOfRange;
+  StoreRelaxed(channel->level, value);
+  return kCoreResultSuccess;
+}
+
+int32_t ChannelSetCeiling(CoreChannel* channel, float value) {
+  if (!InLevelRange(value)) return kCoreResultOutOfRange;
+  StoreRelaxed(channel->ceiling, value);
+  return kCoreResultSuccess;
+}
+
+void ChannelDefaults(CoreChannel* channel) {
+  StoreRelaxed(channel->level, kDefaultLevel);
+  StoreRelaxed(channel->ceiling, kDefaultCeiling);
+  StoreRelaxed(channel->weighting, int32_t{0});
+  if (channel->state != nullptr) WriteWeightingConstants(channel->state, 0);
+}
+
+int32_t ChannelApplySettings(CoreChannel* destination, const CoreChannel* source) {
+  ChannelSetLevel(destination, LoadRelaxed(source->level));
+  ChannelSetCeiling(destination, LoadRelaxed(source->ceiling));
+  return ChannelSetWeighting(destination, LoadRelaxed(source->weighting));
+}
+
+void ChannelUnbind(CoreChannel* channel) {
+  channel->state = nullptr;
+  ChannelDefaults(channel);
+}
+
+void ChannelResetState(CoreChannel* channel) {
+  CoreChannelState* state = channel->state;
+  for (int32_t band = 0; band < kCoreBandCount; ++band) {
+    ZeroFill(&state->bandState[2 * band], 2 * sizeof(float), 0);
+  }
+  state->gain = 1.0f;
+  state->target = LoadRelaxed(channel->level);
+  state->increment = kInitialIncrement;
+  state->channelIndex = 0.0f;
+  state->framePeak = 0.0f;
+  state->lastStep = 0.0f;
+  state->previousGain = 1.0f;
+  ZeroFill(state->window, kCoreWindowLength * sizeof(float), 0);
+  WriteWeightingConstants(state, LoadRelaxed(channel->weighting));
+  state->flushRing.items = state->flushRingStorage;
+  state->flushRing.base = state->bandState;
+  state->flushRing.cursor = 0;
+  state->flushRing.length = 0;
+  AppendFlushRingRange(&state->flushRing, 0, kCoreBandStateFloats);
+}
+
+void ChannelPrepare(CoreChannel* channel, CoreChannelState* state, CoreSampleBuffer* buffer,
+                    const CoreRateTables* tables) {
+  channel->state = state;
+  for (int32_t band = 0; band < kCoreLowBandCount; ++band) {
+    state->lowBandCoefficients[band] = tables->lowBand[band];
+  }
+  for (int32_t band = 0; band < kCoreHighBandCount; ++band) {
+    state->highBandCoefficients[band] = tables->highBand[band];
+  }
+  state->firstHighBand = kCoreLowBandCount;
+  state->weightTable0 = tables->weights0;
+  state->weightTable1 = tables->weights1;
+  state->decimation = kCoreDecimation;
+  state->highBandScale = tables->highBandScale;
+  state->highBandGain = kHighBandGain;
+  state->ringBase = buffer->samples;
+  state->ringLength = kCoreDecimatorRingLength;
+  state->ringWrite = 0;
+  state->window = buffer->samples + kCoreDecimatorRingLength;
+  ZeroFill(buffer->samples, sizeof buffer->samples, 0);
+  ChannelResetState(channel);
+  ChannelApplySettings(channel, channel);
+}
+
+int32_t CoreSetEnable(LoudnessCore* core, int32_t value) {
+  if (value != 0 && value != 1) return kCoreResultBadSwitch;
+  StoreRelaxed(core->enabled, value);
+  return kCoreResultSuccess;
+}
+
+int32_t CoreGetEnable(const LoudnessCore* core) { return LoadRelaxed(core->enabled); }
+
+int32_t CoreSetWeighting(LoudnessCore* core, int32_t value) {
+  // Both channels are always attempted, so a pair never ends up half set by one call.
+  const int32_t left = ChannelSetWeighting(&core->left, value);
+  const int32_t right = ChannelSetWeighting(&core->right, value);
+  return left == kCoreResultSuccess && right == kCoreResultSuccess ? kCoreResultSuccess
+                                                                   : kCoreResultOutOfRange;
+}
+
+int32_t CoreGetWeighting(const LoudnessCore* core) { return LoadRelaxed(core->left.weighting); }
+
+int32_t CoreSetLevel(LoudnessCore* core, float value) {
+  const int32_t left = ChannelSetLevel(&core->left, value);
+  const int32_t right = ChannelSetLevel(&core->right, value);
+  return left == kCoreResultSuccess && right == kCoreResultSuccess ? kCoreResultSuccess
+                                                                   : kCoreResultOutOfRange;
+}
+
+float CoreGetLevel(const LoudnessCore* core) { return LoadRelaxed(core->left.level); }
+
+void CoreInitUnbound(LoudnessCore* core) {
+  ChannelUnbind(&core->left);
+  ChannelUnbind(&core->right);
+  StoreRelaxed(core->enabled, int32_t{1});
+}
+
+void CoreResetDefaults(LoudnessCore* core) {
+  ChannelDefaults(&core->left);
+  ChannelDefaults(&core->right);
+  StoreRelaxed(core->enabled, int32_t{1});
+}
+
+void CoreApplySettings(LoudnessCore* destination, const LoudnessCore* source) {
+  ChannelApplySettings(&destination->left, &source->left);
+  ChannelApplySettings(&destination->right, &source->right);
+  CoreSetEnable(destination, LoadRelaxed(source->enabled));
+}
+
+void CorePrepare32000(LoudnessCore* core, CoreRegion* region) {
+  CorePrepare(core, region, &kCoreTables32000);
+}
+
+void CorePrepare44100(LoudnessCore* core, CoreRegion* region) {
+  CorePrepare(core, region, &kCoreTables44100);
+}
+
+void CorePrepare48000(LoudnessCore* core, CoreRegion* region) {
+  CorePrepare(core, region, &kCoreTables48000);
+}
+
+}  // namespace tessil

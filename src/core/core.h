@@ -1,0 +1,153 @@
+// Loudness-maximiser core: settings, per-channel state and the per-rate set-up.
+//
+// The core estimates the loudness of every 240-sample frame, moves a gain slowly towards a target
+// derived from it and pulls the gain down ahead of peaks (22-sample look-ahead). Its working memory
+// is a CoreRegion inside the engine state block; a channel is "bound" once a per-rate set-up has
+// pointed it at its CoreChannelState.
+//
+// Concurrency: enabled, level, ceiling, weighting and the weighting's constants in the bound state
+// (currentWeights, analysisGate, activityGate, smoothing, loudnessThreshold) may be written by the
+// control plane while a block runs. Every access to those words goes through LoadRelaxed and
+// StoreRelaxed, and the processing code reads them where it uses them, never caching them across
+// frames. The pipeline writes bypassed before each block the same way.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "core/core_tables.h"
+#include "filters/biquad.h"
+
+namespace tessil {
+
+inline constexpr int32_t kCoreFrameLength = 240;
+inline constexpr int32_t kCoreLookAhead = 22;
+inline constexpr int32_t kCoreMaxBlockLength = 960;
+inline constexpr int32_t kCoreDecimatorRingLength = 33;
+// Room for the largest block plus its look-ahead; a frame uses the first 262 floats of it.
+inline constexpr int32_t kCoreWindowLength = kCoreMaxBlockLength + kCoreLookAhead;
+inline constexpr int32_t kCoreBufferFloats = kCoreDecimatorRingLength + kCoreWindowLength;
+inline constexpr int32_t kCoreBandStateFloats = 2 * kCoreBandCount;
+inline constexpr int32_t kCoreDecimation = 8;
+
+// Scratch of CoreProcessBlock: gain curve (and weighted band values) at 0, step list (and raw band
+// output) at 240, linked envelope at 480 (262 floats), AnalyseFrame's temporary tail at 742.
+inline constexpr int32_t kCoreScratchFloats = 764;
+inline constexpr int32_t kCoreScratchCurve = 0;
+inline constexpr int32_t kCoreScratchSteps = kCoreFrameLength;
+inline constexpr int32_t kCoreScratchEnvelope = 2 * kCoreFrameLength;
+static_assert(kCoreScratchEnvelope + kCoreFrameLength + 2 * kCoreLookAhead == kCoreScratchFloats);
+
+// Setter results.
+inline constexpr int32_t kCoreResultSuccess = 0;
+inline constexpr int32_t kCoreResultOutOfRange = 1;
+inline constexpr int32_t kCoreResultBadSwitch = 3;
+
+// Linear level and ceiling range, 10^-4.5 to 1, inclusive.
+inline constexpr float kCoreLevelMinimum = 3.1622778e-05f;
+inline constexpr float kCoreLevelMaximum = 1.0f;
+
+struct CoreSampleBuffer {
+  float samples[kCoreBufferFloats];  // decimator ring (0..32), then the analysis window (33..)
+};
+static_assert(sizeof(CoreSampleBuffer) == 1015 * sizeof(float));
+
+struct CoreChannelState {
+  const float* lowBandCoefficients[kCoreLowBandCount];    // rows for RunSectionTDF2, bands 0..3
+  const float* highBandCoefficients[kCoreHighBandCount];  // rows for RunBandPassStrided, 4..15
+  int32_t bypassed;  // written by the pipeline before each block: 1 while the core is off
+  float bandState[kCoreBandStateFloats];  // two state floats per analysis band, band 0 first
+  float* window;                          // float 33 of the channel's CoreSampleBuffer
+  float* ringBase;                        // decimator input ring, float 0 of the buffer
+  int32_t ringLength;                     // 33
+  int32_t ringWrite;                      // ring position of the next write
+  const float* weightTable0;
+  const float* weightTable1;
+  // Which of the two weight tables the weighting selects (0 or 1). Kept as a 32-bit word rather
+  // than a pointer so the weighting setter can switch it in one indivisible store while a frame
+  // runs; CurrentWeights() turns it into the table.
+  int32_t currentWeights;
+  int32_t lookAhead;  // 22, rewritten by the block driver every frame
+  float lastStep;     // most recent downward gain step, never positive
+  float gain;         // unramped gain of the gain stage
+  float smoothing;    // per-sample approach coefficient towards the target
+  float analysisGate;
+  float activityGate;
+  float increment;  // gain change per sample planned for the current frame
+  float target;
+  float channelIndex;  // 0.0 left, 1.0 right
+  float framePeak;
+  float previousGain;  // last value of the previous frame's (ramped) gain curve
+  float energy;
+  float loudnessThreshold;
+  float highBandScale;
+  float highBandGain;
+  int32_t decimation;
+  int32_t firstHighBand;  // index of the first strided band and number of full-rate bands
+  FlushRing flushRing;    // over bandState; items point at flushRingStorage
+  uint32_t flushRingStorage[kCoreBandStateFloats];
+};
+
+struct CoreChannel {
+  int32_t weighting;  // 0 or 1
+  float level;        // linear output level
+  float ceiling;      // linear, scales the look-ahead limit
+  CoreChannelState* state;  // null until a per-rate set-up binds it
+};
+
+struct LoudnessCore {
+  int32_t enabled;
+  CoreChannel left;
+  CoreChannel right;
+};
+
+// The core's region of the engine state block.
+struct CoreRegion {
+  CoreChannelState stateLeft;
+  CoreChannelState stateRight;
+  CoreSampleBuffer bufferLeft;
+  CoreSampleBuffer bufferRight;
+};
+
+// The band-weight table that the state's current weighting selects.
+const float* CurrentWeights(const CoreChannelState* state);
+
+int32_t CoreSetEnable(LoudnessCore* core, int32_t value);
+int32_t CoreGetEnable(const LoudnessCore* core);
+int32_t CoreSetWeighting(LoudnessCore* core, int32_t value);
+int32_t CoreGetWeighting(const LoudnessCore* core);
+int32_t CoreSetLevel(LoudnessCore* core, float value);
+float CoreGetLevel(const LoudnessCore* core);
+
+// First initialisation: both channels unbound with their defaults, core enabled.
+void CoreInitUnbound(LoudnessCore* core);
+// Defaults that keep the bindings; filter and gain state are left alone.
+void CoreResetDefaults(LoudnessCore* core);
+// Copies every setting through the setters; with source == destination it re-derives the
+// weighting constants of bound channels.
+void CoreApplySettings(LoudnessCore* destination, const LoudnessCore* source);
+
+// Per-rate set-up: binds both channels to the region, loads the rate's tables and resets.
+void CorePrepare32000(LoudnessCore* core, CoreRegion* region);
+void CorePrepare44100(LoudnessCore* core, CoreRegion* region);
+void CorePrepare48000(LoudnessCore* core, CoreRegion* region);
+
+// The core's entry point (gain_stage.cpp). Works through count samples in frames of 240 (480, 720
+// and 960 give 2, 3 and 4 frames; any other count is one frame of the first 240 samples). Each
+// input is delayed in place by 22 samples, continuously across calls; each output receives one
+// gain factor per processed sample. scratch holds kCoreScratchFloats floats. The core must be
+// bound.
+void CoreProcessBlock(LoudnessCore* core, float* inputs[2], float* outputs[2], float* scratch,
+                      int32_t count);
+
+int32_t ChannelSetWeighting(CoreChannel* channel, int32_t value);
+int32_t ChannelSetLevel(CoreChannel* channel, float value);
+int32_t ChannelSetCeiling(CoreChannel* channel, float value);
+void ChannelDefaults(CoreChannel* channel);
+int32_t ChannelApplySettings(CoreChannel* destination, const CoreChannel* source);
+void ChannelUnbind(CoreChannel* channel);
+void ChannelResetState(CoreChannel* channel);
+void ChannelPrepare(CoreChannel* channel, CoreChannelState* state, CoreSampleBuffer* buffer,
+                    const CoreRateTables* tables);
+
+}  // namespace tessil

@@ -1,0 +1,100 @@
+#include "chain/output_stage.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace tessil {
+namespace {
+
+float Clip(float x, float drive) {
+  OutputStage stage{};
+  OutputStageInit(&stage);
+  EXPECT_EQ(OutputStageProcess(&stage, &x, &drive, 0, 1), 0);
+  return x;
+}
+
+TEST(OutputStageCurve, ReferenceFiguresAtDriveOneAndFour) {
+  EXPECT_EQ(Clip(0.0f, 1.0f), 0.0f);
+  EXPECT_EQ(Clip(0.5f, 1.0f), 0.450224102f);
+  EXPECT_EQ(Clip(1.0f, 1.0f), 0.788415194f);
+  EXPECT_EQ(Clip(2.0f, 1.0f), 0.999950886f);
+  EXPECT_EQ(Clip(-2.0f, 1.0f), -0.999950886f);
+  EXPECT_EQ(Clip(8.0f, 1.0f), 1.99009514f);  // beyond the table the last entry holds
+  EXPECT_EQ(Clip(0.25f, 4.0f), 0.788415194f);
+  EXPECT_EQ(Clip(0.5f, 4.0f), 0.999950886f);
+  EXPECT_EQ(Clip(1.0f, 4.0f), 0.995047569f);
+}
+
+TEST(OutputStageCurve, TableInterpolatesAndTheCurveSaturates) {
+  EXPECT_EQ(kSoftClipTable[0], 0.0577280298f);
+  EXPECT_EQ(kSoftClipTable[128], 0.751238108f);
+  for (int k = 0; k < 128; ++k) {
+    EXPECT_LT(kSoftClipTable[k], kSoftClipTable[k + 1]) << k;  // catches a mistyped entry
+    EXPECT_EQ(SoftClipAttenuation(k / 32.0f), kSoftClipTable[k]);
+    EXPECT_EQ(SoftClipAttenuation(-k / 32.0f), kSoftClipTable[k]);
+    const float midpoint = SoftClipAttenuation((k + 0.5f) / 32.0f);
+    EXPECT_EQ(midpoint, kSoftClipTable[k] + 0.5f * (kSoftClipTable[k + 1] - kSoftClipTable[k]));
+  }
+  EXPECT_EQ(SoftClipAttenuation(4.0f), kSoftClipTable[128]);
+  EXPECT_EQ(SoftClipAttenuation(1e30f), kSoftClipTable[128]);
+  EXPECT_EQ(SoftClipAttenuation(std::numeric_limits<float>::quiet_NaN()), kSoftClipTable[128]);
+  // Odd, rising, and held within 0.985..1.0001 from a magnitude of 1.75 to 4.0.
+  float previous = 0.0f;
+  for (int i = 1; i <= 4000; ++i) {
+    const float x = i / 1000.0f;
+    const float y = Clip(x, 1.0f);
+    EXPECT_EQ(Clip(-x, 1.0f), -y);
+    if (x < 1.75f) {
+      EXPECT_GT(y, previous) << x;
+    } else {
+      EXPECT_GE(y, 0.985f) << x;
+      EXPECT_LE(y, 1.0001f) << x;
+    }
+    previous = y;
+  }
+}
+
+TEST(OutputStageProcessing, StrideSelectsTheDriveAndDisabledOrEmptyLeavesTheBuffer) {
+  OutputStage stage{};
+  OutputStageInit(&stage);
+  const float drives[4] = {1.0f, 4.0f, 2.0f, 1.0f};
+  std::vector<float> own = {0.5f, 0.5f, 0.5f, -1.0f};
+  std::vector<float> shared = own;
+  EXPECT_EQ(OutputStageProcess(&stage, own.data(), drives, 1, 4), 0);
+  EXPECT_EQ(OutputStageProcess(&stage, shared.data(), drives, 0, 4), 0);
+  EXPECT_EQ(own, (std::vector<float>{0.450224102f, 0.999950886f, 0.788415194f, -0.788415194f}));
+  EXPECT_EQ(shared,
+            (std::vector<float>{0.450224102f, 0.450224102f, 0.450224102f, -0.788415194f}));
+
+  const std::vector<float> input = {0.3f, -0.7f, 1.5f};
+  std::vector<float> buffer = input;
+  EXPECT_EQ(OutputStageProcess(&stage, buffer.data(), drives, 0, 0), 0);
+  EXPECT_EQ(OutputStageProcess(&stage, buffer.data(), drives, 0, -5), 0);
+  EXPECT_EQ(buffer, input);
+  EXPECT_EQ(OutputStageSetEnable(&stage, 0), 0);
+  EXPECT_EQ(OutputStageProcess(&stage, buffer.data(), drives, 0, 3), 0);
+  EXPECT_EQ(buffer, input);
+}
+
+TEST(OutputStageSettings, EnableTakesOnlyZeroOrOne) {
+  OutputStage stage{};
+  OutputStageInit(&stage);
+  EXPECT_EQ(OutputStageGetEnable(&stage), 1);
+  EXPECT_EQ(OutputStageSetEnable(&stage, 2), 3);
+  EXPECT_EQ(OutputStageGetEnable(&stage), 1);
+  EXPECT_EQ(OutputStageSetEnable(&stage, 0), 0);
+  EXPECT_EQ(OutputStageGetEnable(&stage), 0);
+  OutputStage other{};
+  OutputStageInit(&other);
+  EXPECT_EQ(OutputStageCopy(&other, &stage), 0);
+  EXPECT_EQ(OutputStageGetEnable(&other), 0);
+  OutputStage bad{-1};
+  EXPECT_EQ(OutputStageCopy(&other, &bad), 3);
+  EXPECT_EQ(OutputStageGetEnable(&other), 0);
+}
+
+}  // namespace
+}  // namespace tessil
