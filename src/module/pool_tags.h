@@ -1,0 +1,15 @@
+// Every object and block comes from non-paged pool under its own four-character tag, so a pool
+// dump tells what leaked and whose it was.
+#pragma once
+
+#include "tessil/tessil.h"
+
+namespace tessil {
+
+inline constexpr ULONG kTagManager = PoolTag("TsMg");
+inline constexpr ULONG kTagSettingsContext = PoolTag("TsMc");
+inline constexpr ULONG kTagProcessor = PoolTag("TsPr");
+inline constexpr ULONG kTagProcessorContext = PoolTag("TsCh");
+inline constexpr ULONG kTagStateBlock = PoolTag("TsSt");
+
+}  // namespace tessil

@@ -1,0 +1,212 @@
+#include "stream/stream_processor.h"
+
+#include "module/manager.h"
+#include "module/pool_tags.h"
+#include "platform/relaxed.h"
+
+namespace tessil {
+
+namespace {
+
+// One entry per processed sample, chosen by the generator's two lowest bits.
+constexpr float kDitherTable[4] = {0.0f, 1e-8f, 0.0f, -1e-8f};
+
+float ClampOutput(float value) {
+  if (value != value) return 0.0f;  // a NaN never reaches the host
+  if (value < -1.0f) return -1.0f;
+  if (value > 1.0f) return 1.0f;
+  return value;
+}
+
+}  // namespace
+
+void StreamProcessor::operator delete(void* block) { ExFreePool(block); }
+
+StreamProcessor::StreamProcessor(TessilManager* owner) {
+  bitsPerSample_ = 0xFFFF;
+  channels_ = 0xFFFF;
+  sampleRate_ = 0xFFFFFFFFu;
+  owner_ = owner;
+  initialised_ = false;
+  ExInitializeFastMutex(&processingMutex_);
+  engine_ = static_cast<EngineContext*>(
+      ExAllocatePoolWithTag(NonPagedPool, EngineContextSize(), kTagProcessorContext));
+  // The manager copies its settings into the new context under its list mutex.
+  if (engine_ != nullptr) EngineInit(engine_);
+  stateBlock_ = static_cast<EngineStateBlock*>(
+      ExAllocatePoolWithTag(NonPagedPool, EngineStateBlockSize(), kTagStateBlock));
+  if (stateBlock_ != nullptr) ZeroFill(stateBlock_, EngineStateBlockSize(), 0);
+  inputs_[0] = channelBuffers_[0];
+  inputs_[1] = channelBuffers_[1];
+  outputs_[0] = channelBuffers_[2];
+  outputs_[1] = channelBuffers_[3];
+}
+
+StreamProcessor::~StreamProcessor() {
+  if (owner_ != nullptr) owner_->UnregisterProcessor(this);
+  if (engine_ != nullptr) ExFreePoolWithTag(engine_, kTagProcessorContext);
+  if (stateBlock_ != nullptr) ExFreePoolWithTag(stateBlock_, kTagStateBlock);
+}
+
+void StreamProcessor::Release() { delete this; }
+
+StreamProcessor* StreamProcessor::FromListEntry(LIST_ENTRY* entry) {
+  return CONTAINING_RECORD(entry, StreamProcessor, listEntry_);
+}
+
+NTSTATUS StreamProcessor::Init(ULONG sampleRate, USHORT bitsPerSample, USHORT channels,
+                               ULONG /*reserved*/) {
+  bitsPerSample_ = bitsPerSample;
+  channels_ = channels;
+  sampleRate_ = sampleRate;
+  initialised_ = false;
+  // The scales shift by bits - 1 in 64 bits: outside 1..32 there is no meaningful format.
+  if (bitsPerSample == 0 || bitsPerSample > 32) return STATUS_INVALID_PARAMETER;
+
+  KFLOATING_SAVE floatingSave;
+  const NTSTATUS saved = KeSaveFloatingPointState(&floatingSave);
+  if (!NT_SUCCESS(saved)) return saved;
+
+  // The set-up rebinds and redesigns what the manager's pushes touch: keep them out meanwhile,
+  // taking the locks in their usual order.
+  TessilManager* owner = owner_;
+  if (owner != nullptr) owner->AcquireListMutex();
+  ExAcquireFastMutex(&processingMutex_);
+  if (sampleRate < 37566) {
+    EnginePrepare32000(engine_, stateBlock_);
+  } else if (sampleRate < 46009) {
+    EnginePrepare44100(engine_, stateBlock_);
+  } else {
+    EnginePrepare48000(engine_, stateBlock_);
+  }
+  DitherSeed(&dither_);
+  queued_ = false;
+  pendingFrames_ = 0;
+  outputQueueRead_ = 0;
+  outputQueueCount_ = 0;
+  initialised_ = true;
+  ExReleaseFastMutex(&processingMutex_);
+  if (owner != nullptr) owner->ReleaseListMutex();
+
+  KeRestoreFloatingPointState(&floatingSave);
+  return STATUS_SUCCESS;
+}
+
+StreamProcessor::Format StreamProcessor::CurrentFormat() const {
+  const uint32_t bits = bitsPerSample_;
+  const int64_t half = int64_t{1} << (bits - 1);
+  // A 32-bit stream keeps its largest output below 2^31 once rounded to float.
+  const int64_t outputScale = half - 1 - (bits == 32 ? 4096 : 0);
+  Format format;
+  format.inputScale = static_cast<float>(half);
+  format.outputScale = static_cast<float>(outputScale);
+  format.lowest = -static_cast<float>(half);
+  format.highest = static_cast<float>(half - 1);
+  format.channels = channels_;
+  format.processed = channels_ < 2 ? channels_ : 2;
+  return format;
+}
+
+void StreamProcessor::ReadFrame(const Format& format, const float* frame, float* left,
+                                float* right) {
+  float* destinations[2] = {left, right};
+  for (uint32_t c = 0; c < format.processed; ++c) {
+    const float dither = kDitherTable[DitherNext(&dither_) & 3];
+    // One bad host sample must not poison the filter states for the rest of the stream.
+    float sample = frame[c];
+    if (sample != sample) {
+      sample = 0.0f;
+    } else if (sample < format.lowest) {
+      sample = format.lowest;
+    } else if (sample > format.highest) {
+      sample = format.highest;
+    }
+    *destinations[c] = dither + sample / format.inputScale;
+  }
+}
+
+void StreamProcessor::RunBlock(int32_t frames) {
+  if (EngineGetEnable(engine_) != 0) {
+    EngineProcessBlock(engine_, inputs_, outputs_, scratch_, frames);
+    return;
+  }
+  const float gain = EngineGetBypassGain(engine_);
+  for (int32_t i = 0; i < frames; ++i) {
+    outputs_[0][i] = inputs_[0][i] * gain;
+    outputs_[1][i] = inputs_[1][i] * gain;
+  }
+}
+
+void StreamProcessor::ProcessAligned(const Format& format, const float* input, ULONG frames,
+                                     float* output) {
+  ULONG remaining = frames;
+  while (remaining > 0) {
+    const int32_t n = remaining < kProcessorBlockFrames ? static_cast<int32_t>(remaining)
+                                                        : kProcessorBlockFrames;
+    // A whole block is read before any of it is written, so in-place buffers are safe.
+    for (int32_t i = 0; i < n; ++i) {
+      ReadFrame(format, input, &inputs_[0][i], &inputs_[1][i]);
+      input += format.channels;
+    }
+    RunBlock(n);
+    for (int32_t i = 0; i < n; ++i) {
+      for (uint32_t c = 0; c < format.processed; ++c) {
+        output[c] = ClampOutput(outputs_[c][i]) * format.outputScale;
+      }
+      output += format.channels;
+    }
+    remaining -= static_cast<ULONG>(n);
+  }
+}
+
+void StreamProcessor::ProcessQueued(const Format& format, const float* input, ULONG frames,
+                                    float* output) {
+  constexpr int32_t kQueueFrames = 2 * kProcessorBlockFrames;
+  for (ULONG i = 0; i < frames; ++i) {
+    ReadFrame(format, input, &inputs_[0][pendingFrames_], &inputs_[1][pendingFrames_]);
+    input += format.channels;
+    if (++pendingFrames_ == kProcessorBlockFrames) {
+      RunBlock(kProcessorBlockFrames);
+      for (int32_t j = 0; j < kProcessorBlockFrames; ++j) {
+        const int32_t slot = (outputQueueRead_ + outputQueueCount_) % kQueueFrames;
+        outputQueue_[0][slot] = outputs_[0][j];
+        outputQueue_[1][slot] = outputs_[1][j];
+        ++outputQueueCount_;
+      }
+      pendingFrames_ = 0;
+    }
+    // The queue never runs dry: it started 239 frames ahead and at most 239 frames are pending.
+    for (uint32_t c = 0; c < format.processed; ++c) {
+      output[c] = ClampOutput(outputQueue_[c][outputQueueRead_]) * format.outputScale;
+    }
+    output += format.channels;
+    outputQueueRead_ = (outputQueueRead_ + 1) % kQueueFrames;
+    --outputQueueCount_;
+  }
+}
+
+void StreamProcessor::Process(const float* input, ULONG frames, float* output,
+                              ULONG /*reserved*/) {
+  if (!initialised_) return;
+  const Format format = CurrentFormat();
+  ExAcquireFastMutex(&processingMutex_);
+  if (!queued_ && frames % kProcessorBlockFrames != 0) {
+    // From the first buffer that is not whole blocks on, the stream runs a fixed 239 frames late.
+    queued_ = true;
+    pendingFrames_ = 0;
+    outputQueueRead_ = 0;
+    outputQueueCount_ = kShortBufferLatency;
+    for (int32_t j = 0; j < kShortBufferLatency; ++j) {
+      outputQueue_[0][j] = 0.0f;
+      outputQueue_[1][j] = 0.0f;
+    }
+  }
+  if (queued_) {
+    ProcessQueued(format, input, frames, output);
+  } else {
+    ProcessAligned(format, input, frames, output);
+  }
+  ExReleaseFastMutex(&processingMutex_);
+}
+
+}  // namespace tessil
