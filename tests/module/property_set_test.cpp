@@ -1,0 +1,206 @@
+// The property set as a host reaches it: requests built into request packets and handed to
+// HandlePropertyRequest, values in the properties' integer units.
+#include "module/property_set.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "module/units.h"
+#include "platform/testing.h"
+#include "support/host.h"
+
+namespace tessil {
+namespace {
+
+using testing::ManagerDeleter;
+using testing::Typed;
+
+class PropertySet : public ::testing::Test {
+ protected:
+  std::unique_ptr<ITessilManager, ManagerDeleter> manager_{CreateTessilManager()};
+
+  // Sends one request; `value` is read for a set and receives the answer of a get.
+  NTSTATUS Send(ULONG id, ULONG flags, LONG& value, ULONG channel = 0, ULONG band = 0,
+                ULONG propertyBytes = 0, const GUID& set = KSPROPSETID_Tessil) {
+    TESSIL_BAND_PROPERTY request{};
+    request.Property.Set = set;
+    request.Property.Id = id;
+    request.Property.Flags = flags;
+    request.Channel = channel;
+    request.Band = band;
+    if (propertyBytes == 0) {
+      propertyBytes = id >= KSPROPERTY_TESSIL_EQ_BAND_ENABLE && id <= KSPROPERTY_TESSIL_EQ_BAND_Q
+                          ? sizeof(TESSIL_BAND_PROPERTY)
+                      : id == KSPROPERTY_TESSIL_EQ_ENABLE ? sizeof(TESSIL_CHANNEL_PROPERTY)
+                                                          : sizeof(KSPROPERTY);
+    }
+    KSPROPERTY_REQUEST_PACKET packet;
+    PIRP irp = BuildPropertyRequest(&packet, &request, propertyBytes, &value, sizeof value);
+    irp->Tail.Overlay.DriverContext[3] = &marker_;
+    const NTSTATUS status = manager_->HandlePropertyRequest(irp);
+    EXPECT_EQ(irp->Tail.Overlay.DriverContext[3], &marker_);  // restored whatever happened
+    return status;
+  }
+  NTSTATUS Set(ULONG id, LONG value, ULONG channel = 0, ULONG band = 0) {
+    return Send(id, KSPROPERTY_TYPE_SET, value, channel, band);
+  }
+  LONG Get(ULONG id, ULONG channel = 0, ULONG band = 0) {
+    LONG value = 12345;
+    EXPECT_EQ(Send(id, KSPROPERTY_TYPE_GET, value, channel, band), STATUS_SUCCESS) << id;
+    return value;
+  }
+  TessilManager* m() { return Typed(manager_.get()); }
+  int marker_ = 0;
+};
+
+TEST(PropertyUnits, ConvertBetweenIntegerUnitsAndEngineValues) {
+  EXPECT_EQ(LinearFromDecibels(-6), 0.5011872053146362f);
+  EXPECT_EQ(LinearFromDecibels(-12), 0.25118863582611084f);
+  EXPECT_EQ(LinearFromDecibels(-2), 0.7943282127380371f);
+  EXPECT_EQ(LinearFromDecibels(6), 1.9952623844146729f);
+  EXPECT_EQ(LinearFromDecibels(-999), 0.0f);
+  EXPECT_EQ(LinearFromDecibels(0), 1.0f);
+  EXPECT_EQ(DecibelsFromLinear(0.0f), -999);
+  EXPECT_EQ(DecibelsFromLinear(0.5011872053146362f), -6);
+  EXPECT_EQ(DecibelsFromLinear(1.9952623844146729f), 6);
+  EXPECT_EQ(DecibelsFromLinear(1.0f), 0);
+  EXPECT_EQ(DecibelsFromLinear(0.944f), -1);  // -0.5 dB rounds away from zero
+  EXPECT_EQ(ToHundredths(0.2f), 20u);
+  EXPECT_EQ(ToHundredths(0.35f), 35u);
+  EXPECT_EQ(ToHundredthsRounded(0.707f), 71u);
+  EXPECT_EQ(ToHundredthsRounded(0.35f), 35u);
+  EXPECT_EQ(FromHundredths(35), 0.3499999940395355f);
+  EXPECT_EQ(FromHundredths(70), 0.699999988079071f);
+  EXPECT_EQ(FromHundredths(400), 4.0f);
+  EXPECT_EQ(FromHundredths(-1), 42949672.95f);
+}
+
+TEST_F(PropertySet, DecibelGainsRoundTripAndKeepTheirRanges) {
+  EXPECT_EQ(Get(KSPROPERTY_TESSIL_INPUT_GAIN), 0);
+  EXPECT_EQ(Set(KSPROPERTY_TESSIL_INPUT_GAIN, -6), STATUS_SUCCESS);
+  float gain = 0.0f;
+  ASSERT_EQ(m()->GetInputGain(&gain), STATUS_SUCCESS);
+  EXPECT_NEAR(gain, 0.501187f, 1e-6f);
+  EXPECT_EQ(Get(KSPROPERTY_TESSIL_INPUT_GAIN), -6);
+  EXPECT_EQ(Set(KSPROPERTY_TESSIL_BYPASS_GAIN, -999), STATUS_SUCCESS);
+  ASSERT_EQ(m()->GetBypassGain(&gain), STATUS_SUCCESS);
+  EXPECT_EQ(gain, 0.0f);
+  EXPECT_EQ(Get(KSPROPERTY_TESSIL_BYPASS_GAIN), -999);
+  EXPECT_EQ(Set(KSPROPERTY_TESSIL_OUTPUT_GAIN, 13), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(Set(KSPROPERTY_TESSIL_OUTPUT_GAIN, 12), STATUS_SUCCESS);
+  EXPECT_EQ(Get(KSPROPERTY_TESSIL_OUTPUT_GAIN), 12);
+  EXPECT_EQ(Set(KSPROPERTY_TESSIL_INPUT_GAIN, 1), STATUS_INVALID_PARAMETER);
+}
+
+TEST_F(PropertySet, HundredthsForLevelAmountAndQuality) {
+  EXPECT_EQ(Get(KSPROPERTY_TESSIL_OUTPUT_STAGE_AMOUNT), 20);
+  EXPECT_EQ(Set(KSPROPERTY_TESSIL_OUTPUT_STAGE_AMOUNT, 35), STATUS_SUCCESS);
+  float value = 0.0f;
+  ASSERT_EQ(m()->GetOutputStageAmount(&value), STATUS_SUCCESS);
+  EXPECT_EQ(value, 0.35f);
+  EXPECT_EQ(Set(KSPROPERTY_TESSIL_OUTPUT_STAGE_AMOUNT, -1), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(Set(KSPROPERTY_TESSIL_CORE_LEVEL, 0), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(Set(KSPROPERTY_TESSIL_CORE_LEVEL, 1), STATUS_SUCCESS);
+  EXPECT_EQ(Get(KSPROPERTY_TESSIL_CORE_LEVEL), 1);
+  ASSERT_EQ(manager_->SetEqBandQ(1, 2, 0.707f), STATUS_SUCCESS);
+  EXPECT_EQ(Get(KSPROPERTY_TESSIL_EQ_BAND_Q, 1, 2), 71);
+  EXPECT_EQ(Set(KSPROPERTY_TESSIL_EQ_BAND_Q, 35, 0, 3), STATUS_SUCCESS);
+  EXPECT_EQ(Get(KSPROPERTY_TESSIL_EQ_BAND_Q, 0, 3), 35);
+  EXPECT_EQ(Set(KSPROPERTY_TESSIL_EQ_BAND_GAIN, 6, 1, 0), STATUS_SUCCESS);
+  EXPECT_EQ(Get(KSPROPERTY_TESSIL_EQ_BAND_GAIN, 1, 0), 6);
+  EXPECT_EQ(Get(KSPROPERTY_TESSIL_EQ_BAND_GAIN, 0, 0), 0);
+  EXPECT_EQ(Set(KSPROPERTY_TESSIL_EQ_BAND_FREQUENCY, 10, 0, 1), STATUS_SUCCESS);
+  EXPECT_EQ(Get(KSPROPERTY_TESSIL_EQ_BAND_FREQUENCY, 0, 1), 20);
+}
+
+TEST_F(PropertySet, SwitchesAndIntegers) {
+  LONG value = 7;
+  EXPECT_EQ(Send(KSPROPERTY_TESSIL_HIGHPASS_ENABLE, KSPROPERTY_TYPE_SET, value), STATUS_SUCCESS);
+  EXPECT_EQ(value, 1);  // the handler writes the normalised switch back
+  EXPECT_EQ(Set(KSPROPERTY_TESSIL_ENABLE, 0), STATUS_SUCCESS);
+  EXPECT_EQ(Get(KSPROPERTY_TESSIL_ENABLE), 0);
+  EXPECT_EQ(Set(KSPROPERTY_TESSIL_ENABLE, 5), STATUS_SUCCESS);
+  EXPECT_EQ(Get(KSPROPERTY_TESSIL_ENABLE), 1);
+  EXPECT_EQ(Set(KSPROPERTY_TESSIL_HIGHPASS_FREQUENCY, 19), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(Set(KSPROPERTY_TESSIL_HIGHPASS_FREQUENCY, 80), STATUS_SUCCESS);
+  EXPECT_EQ(Get(KSPROPERTY_TESSIL_HIGHPASS_FREQUENCY), 80);
+  EXPECT_EQ(Set(KSPROPERTY_TESSIL_LOWPASS_ORDER, 11), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(Set(KSPROPERTY_TESSIL_LOWPASS_ORDER, 10), STATUS_SUCCESS);
+  EXPECT_EQ(Get(KSPROPERTY_TESSIL_LOWPASS_ORDER), 10);
+  EXPECT_EQ(Set(KSPROPERTY_TESSIL_CORE_WEIGHTING, 2), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(Set(KSPROPERTY_TESSIL_CORE_WEIGHTING, 0), STATUS_SUCCESS);
+  EXPECT_EQ(Get(KSPROPERTY_TESSIL_CORE_WEIGHTING), 0);
+  EXPECT_EQ(Set(KSPROPERTY_TESSIL_EQ_ENABLE, 9, 1), STATUS_SUCCESS);  // any non-zero is on
+  EXPECT_EQ(Set(KSPROPERTY_TESSIL_EQ_ENABLE, 0, 0), STATUS_SUCCESS);
+  EXPECT_EQ(Get(KSPROPERTY_TESSIL_EQ_ENABLE, 0), 0);
+  EXPECT_EQ(Get(KSPROPERTY_TESSIL_EQ_ENABLE, 1), 1);
+  EXPECT_EQ(Set(KSPROPERTY_TESSIL_EQ_ENABLE, 1, 2), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(Set(KSPROPERTY_TESSIL_EQ_BAND_ENABLE, 0, 0, 4), STATUS_INVALID_PARAMETER);
+}
+
+TEST_F(PropertySet, RequestsThatAreNotOursOrAreMalformed) {
+  LONG value = 0;
+  const GUID other = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
+  EXPECT_EQ(Send(KSPROPERTY_TESSIL_ENABLE, KSPROPERTY_TYPE_GET, value, 0, 0, 0, other),
+            STATUS_NOT_IMPLEMENTED);
+  EXPECT_EQ(Send(20, KSPROPERTY_TYPE_GET, value), STATUS_NOT_IMPLEMENTED);
+  EXPECT_EQ(Send(KSPROPERTY_TESSIL_ENABLE, KSPROPERTY_TYPE_GET, value, 0, 0, 0, GUID{}),
+            STATUS_NOT_IMPLEMENTED);
+  // A band request shorter than its 40 bytes is refused by the platform; its status passes.
+  const NTSTATUS shortBand =
+      Send(KSPROPERTY_TESSIL_EQ_BAND_GAIN, KSPROPERTY_TYPE_SET, value, 0, 0, 32);
+  EXPECT_FALSE(NT_SUCCESS(shortBand));
+  EXPECT_NE(shortBand, STATUS_NOT_IMPLEMENTED);
+  // A property buffer too short to hold a request is never read here.
+  KSPROPERTY_REQUEST_PACKET packet;
+  KSPROPERTY property{};
+  PIRP irp = BuildPropertyRequest(&packet, &property, 8, &value, sizeof value);
+  EXPECT_EQ(manager_->HandlePropertyRequest(irp), STATUS_INVALID_BUFFER_SIZE);
+  irp = BuildPropertyRequest(&packet, nullptr, 0, &value, sizeof value);
+  EXPECT_EQ(manager_->HandlePropertyRequest(irp), STATUS_INVALID_BUFFER_SIZE);
+  EXPECT_EQ(manager_->HandlePropertyRequest(nullptr), STATUS_INVALID_PARAMETER);
+  // Not a property request at all.
+  irp = BuildPropertyRequest(&packet, &property, sizeof property, &value, sizeof value);
+  IoGetCurrentIrpStackLocation(irp)->MajorFunction = IRP_MJ_READ;
+  EXPECT_EQ(manager_->HandlePropertyRequest(irp), STATUS_NOT_IMPLEMENTED);
+  irp = BuildPropertyRequest(&packet, &property, sizeof property, &value, sizeof value);
+  IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.IoControlCode = 0x12345;
+  EXPECT_EQ(manager_->HandlePropertyRequest(irp), STATUS_NOT_IMPLEMENTED);
+}
+
+TEST_F(PropertySet, FailedFloatingPointSavesArePassedOnByTheFloatHandlersOnly) {
+  LONG value = -6;
+  FailFloatingPointSaves(STATUS_ILLEGAL_FLOAT_CONTEXT);
+  EXPECT_EQ(Send(KSPROPERTY_TESSIL_INPUT_GAIN, KSPROPERTY_TYPE_SET, value),
+            STATUS_ILLEGAL_FLOAT_CONTEXT);
+  EXPECT_EQ(Get(KSPROPERTY_TESSIL_INPUT_GAIN), 0);  // nothing changed
+  FailFloatingPointSaves(STATUS_ILLEGAL_FLOAT_CONTEXT);
+  EXPECT_EQ(Send(KSPROPERTY_TESSIL_EQ_BAND_FREQUENCY, KSPROPERTY_TYPE_GET, value, 0, 0),
+            STATUS_ILLEGAL_FLOAT_CONTEXT);
+  FailFloatingPointSaves(STATUS_ILLEGAL_FLOAT_CONTEXT);
+  EXPECT_EQ(Set(KSPROPERTY_TESSIL_HIGHPASS_ORDER, 4), STATUS_SUCCESS);  // saves nothing
+  ResetPlatformHooks();
+  EXPECT_EQ(OutstandingFloatingPointSaves(), 0u);
+}
+
+TEST_F(PropertySet, ItemTableDescribesEveryPropertyOnce) {
+  bool seen[kTessilPropertyCount] = {};
+  for (const KSPROPERTY_ITEM& item : kTessilPropertyItems) {
+    ASSERT_LT(item.PropertyId, kTessilPropertyCount);
+    EXPECT_FALSE(seen[item.PropertyId]);
+    seen[item.PropertyId] = true;
+    EXPECT_EQ(item.MinData, 4u);
+    EXPECT_EQ(item.GetPropertyHandler, item.SetPropertyHandler);
+    const ULONG expected = item.PropertyId >= 14 && item.PropertyId <= 17 ? 40u
+                           : item.PropertyId == 13                          ? 32u
+                                                                            : 24u;
+    EXPECT_EQ(item.MinProperty, expected) << item.PropertyId;
+  }
+  EXPECT_EQ(kTessilPropertySet.PropertiesCount, kTessilPropertyCount);
+  EXPECT_TRUE(IsEqualGUID(*kTessilPropertySet.Set, KSPROPSETID_Tessil));
+}
+
+}  // namespace
+}  // namespace tessil
