@@ -1,0 +1,23 @@
+// How the host reports a failure: one line on stderr, then an exit status (1 for a failed run,
+// 2 for a command line it cannot make sense of).
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace tessil::cli {
+
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+class CliError : public std::runtime_error {
+ public:
+  explicit CliError(const std::string& message, int exitCode = kExitFailure)
+      : std::runtime_error(message), exitCode_(exitCode) {}
+  int ExitCode() const { return exitCode_; }
+
+ private:
+  int exitCode_;
+};
+
+}  // namespace tessil::cli

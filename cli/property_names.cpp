@@ -1,0 +1,230 @@
+#include "cli/property_names.h"
+
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "cli/errors.h"
+#include "tessil/tessil.h"
+
+namespace tessil::cli {
+
+namespace {
+
+constexpr std::string_view kIdentifierPrefix = "KSPROPERTY_TESSIL_";
+
+struct CatalogueRow {
+  uint32_t id;
+  const char* identifier;
+  PropertyUnit unit;
+  PropertyScope scope;
+  const char* accepted;
+  bool clamped;
+};
+
+// The names come from the id constants themselves, so they cannot drift apart.
+#define TESSIL_PROPERTY(id) static_cast<uint32_t>(id), #id
+
+constexpr CatalogueRow kCatalogue[] = {
+    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_ENABLE), PropertyUnit::Switch, PropertyScope::Stream, "0 or 1", false},
+    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_INPUT_GAIN), PropertyUnit::Decibels, PropertyScope::Stream, "0 dB or less (-999: silence)", false},
+    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_OUTPUT_GAIN), PropertyUnit::Decibels, PropertyScope::Stream, "12 dB or less (-999: silence)", false},
+    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_BYPASS_GAIN), PropertyUnit::Decibels, PropertyScope::Stream, "12 dB or less (-999: silence)", false},
+    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_CORE_ENABLE), PropertyUnit::Switch, PropertyScope::Stream, "0 or 1", false},
+    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_CORE_LEVEL), PropertyUnit::Hundredths, PropertyScope::Stream, "1 to 100 hundredths", false},
+    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_HIGHPASS_ENABLE), PropertyUnit::Switch, PropertyScope::Stream, "0 or 1", false},
+    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_HIGHPASS_FREQUENCY), PropertyUnit::Hertz, PropertyScope::Stream, "20 to 20000 Hz", false},
+    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_HIGHPASS_ORDER), PropertyUnit::Order, PropertyScope::Stream, "1 to 10", false},
+    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_LOWPASS_ENABLE), PropertyUnit::Switch, PropertyScope::Stream, "0 or 1", false},
+    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_LOWPASS_FREQUENCY), PropertyUnit::Hertz, PropertyScope::Stream, "20 to 20000 Hz", false},
+    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_LOWPASS_ORDER), PropertyUnit::Order, PropertyScope::Stream, "1 to 10", false},
+    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_OUTPUT_STAGE_ENABLE), PropertyUnit::Switch, PropertyScope::Stream, "0 or 1", false},
+    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_EQ_ENABLE), PropertyUnit::Switch, PropertyScope::Channel, "0 or 1", false},
+    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_EQ_BAND_ENABLE), PropertyUnit::Switch, PropertyScope::Band, "0 or 1", false},
+    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_EQ_BAND_GAIN), PropertyUnit::Decibels, PropertyScope::Band, "-20 to 20 dB, clamped", true},
+    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_EQ_BAND_FREQUENCY), PropertyUnit::Hertz, PropertyScope::Band, "20 to 20000 Hz, clamped", true},
+    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_EQ_BAND_Q), PropertyUnit::Hundredths, PropertyScope::Band, "25 to 1600 hundredths, clamped", true},
+    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_OUTPUT_STAGE_AMOUNT), PropertyUnit::Hundredths, PropertyScope::Stream, "0 to 100 hundredths", false},
+    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_CORE_WEIGHTING), PropertyUnit::Selector, PropertyScope::Stream, "0 or 1", false},
+};
+
+#undef TESSIL_PROPERTY
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+  return text;
+}
+
+std::vector<std::string_view> SplitDots(std::string_view text) {
+  std::vector<std::string_view> parts;
+  size_t start = 0;
+  for (;;) {
+    const size_t dot = text.find('.', start);
+    parts.push_back(text.substr(start, dot == std::string_view::npos ? dot : dot - start));
+    if (dot == std::string_view::npos) return parts;
+    start = dot + 1;
+  }
+}
+
+std::string AddressHelp(const PropertyInfo& property) {
+  switch (property.scope) {
+    case PropertyScope::Stream:
+      return property.name + " takes no channel or band";
+    case PropertyScope::Channel:
+      return property.name + " is written " + AddressForm(property) + " (CH: 0, 1 or both)";
+    case PropertyScope::Band:
+      return property.name + " is written " + AddressForm(property) +
+             " (CH: 0, 1 or both; BAND: 0 to 3)";
+  }
+  return {};
+}
+
+bool ParseWhole(std::string_view text, int64_t* value) {
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty()) return false;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value);
+  return error == std::errc() && end == text.data() + text.size();
+}
+
+}  // namespace
+
+std::string KebabName(std::string_view identifier) {
+  if (identifier.substr(0, kIdentifierPrefix.size()) == kIdentifierPrefix) {
+    identifier.remove_prefix(kIdentifierPrefix.size());
+  }
+  std::string name;
+  for (const char c : identifier) {
+    name += c == '_' ? '-' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return name;
+}
+
+const std::vector<PropertyInfo>& PropertyCatalogue() {
+  static const std::vector<PropertyInfo> catalogue = [] {
+    std::vector<PropertyInfo> rows;
+    for (const CatalogueRow& row : kCatalogue) {
+      rows.push_back({row.id, KebabName(row.identifier), row.unit, row.scope, row.accepted, row.clamped});
+    }
+    return rows;
+  }();
+  return catalogue;
+}
+
+const PropertyInfo* FindProperty(std::string_view name) {
+  for (const PropertyInfo& property : PropertyCatalogue()) {
+    if (property.name == name) return &property;
+  }
+  return nullptr;
+}
+
+const PropertyInfo& PropertyById(uint32_t id) {
+  // The catalogue is in id order, without gaps.
+  return PropertyCatalogue().at(id);
+}
+
+const char* UnitName(PropertyUnit unit) {
+  switch (unit) {
+    case PropertyUnit::Switch: return "switch";
+    case PropertyUnit::Decibels: return "dB";
+    case PropertyUnit::Hundredths: return "hundredths";
+    case PropertyUnit::Hertz: return "Hz";
+    case PropertyUnit::Order: return "order";
+    case PropertyUnit::Selector: return "selector";
+  }
+  return "";
+}
+
+std::string AddressForm(const PropertyInfo& property) {
+  switch (property.scope) {
+    case PropertyScope::Stream: return property.name;
+    case PropertyScope::Channel: return property.name + ".CH";
+    case PropertyScope::Band: return property.name + ".CH.BAND";
+  }
+  return property.name;
+}
+
+PropertySetting ParseSetting(std::string_view text) {
+  text = Trim(text);
+  PropertySetting setting;
+  setting.text = std::string(text);
+  const auto fail = [&](const std::string& why) -> CliError { return CliError(setting.text + ": " + why); };
+
+  const size_t equals = text.find('=');
+  if (equals == std::string_view::npos) throw fail("expected NAME=VALUE");
+  const std::string_view address = Trim(text.substr(0, equals));
+  const std::string_view valueText = Trim(text.substr(equals + 1));
+
+  const std::vector<std::string_view> parts = SplitDots(address);
+  const PropertyInfo* property = FindProperty(parts[0]);
+  if (property == nullptr) {
+    throw fail("unknown property '" + std::string(parts[0]) + "' ('tessil properties' lists them)");
+  }
+  setting.property = property;
+
+  const size_t expected = property->scope == PropertyScope::Stream    ? 1
+                          : property->scope == PropertyScope::Channel ? 2
+                                                                      : 3;
+  if (parts.size() != expected) throw fail(AddressHelp(*property));
+  std::vector<uint32_t> channels;
+  if (expected >= 2) {
+    if (parts[1] == "0") {
+      channels = {0};
+    } else if (parts[1] == "1") {
+      channels = {1};
+    } else if (parts[1] == "both") {
+      channels = {0, 1};
+    } else {
+      throw fail(AddressHelp(*property));
+    }
+  } else {
+    channels = {0};
+  }
+  uint32_t band = 0;
+  if (expected == 3) {
+    int64_t parsed = 0;
+    if (!ParseWhole(parts[2], &parsed) || parsed < 0 || parsed >= kEqualiserBands) {
+      throw fail("band " + std::string(parts[2]) + " does not exist (bands 0 to 3)");
+    }
+    band = static_cast<uint32_t>(parsed);
+  }
+  for (const uint32_t channel : channels) setting.targets.push_back({channel, band});
+
+  int64_t value = 0;
+  if (!ParseWhole(valueText, &value) || value < INT32_MIN || value > UINT32_MAX) {
+    throw fail("'" + std::string(valueText) + "' is not a whole number of " + UnitName(property->unit) +
+               " (settings are in the property's own integer units)");
+  }
+  // The driver reads any non-zero value as "on": refuse the typos it would accept.
+  if (property->unit == PropertyUnit::Switch && value != 0 && value != 1) {
+    throw fail("a switch takes 0 or 1");
+  }
+  setting.value = static_cast<uint32_t>(value);
+  return setting;
+}
+
+std::vector<PropertySetting> ReadSettingsFile(const std::string& path) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) throw CliError(path + ": cannot read: is a directory");
+  std::ifstream file(path);
+  if (!file) throw CliError(path + ": cannot read: " + std::strerror(errno));
+  std::vector<PropertySetting> settings;
+  std::string line;
+  for (int number = 1; std::getline(file, line); ++number) {
+    std::string_view content = line;
+    content = Trim(content.substr(0, content.find('#')));
+    if (content.empty()) continue;
+    try {
+      settings.push_back(ParseSetting(content));
+    } catch (const CliError& error) {
+      throw CliError(path + ":" + std::to_string(number) + ": " + error.what());
+    }
+  }
+  if (file.bad()) throw CliError(path + ": read error");
+  return settings;
+}
+
+}  // namespace tessil::cli

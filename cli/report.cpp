@@ -1,0 +1,129 @@
+#include "cli/report.h"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace tessil::cli {
+
+namespace {
+
+std::string Format(const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof(text), format, value);
+  return text;
+}
+
+// Figures in text: fixed width, "-inf" for silence, "n/a" where the meter could not run.
+std::string TextFigure(const LoudnessFigures& figures, double value, const char* unit) {
+  char text[48];
+  if (!figures.measured) {
+    std::snprintf(text, sizeof(text), "%8s %-4s", "n/a", "");
+  } else if (std::isinf(value)) {
+    std::snprintf(text, sizeof(text), "%8s %-4s", value < 0 ? "-inf" : "inf", unit);
+  } else {
+    std::snprintf(text, sizeof(text), "%8.2f %-4s", value, unit);
+  }
+  return text;
+}
+
+// JSON has no infinities: a figure that does not exist (silence) is null.
+std::string JsonNumber(double value) {
+  if (!std::isfinite(value)) return "null";
+  return Format("%.6f", value);
+}
+
+std::string JsonFigures(const LoudnessFigures& figures) {
+  if (!figures.measured) return "null";
+  return "{\"integrated_lufs\": " + JsonNumber(figures.integratedLufs) +
+         ", \"range_lu\": " + JsonNumber(figures.rangeLu) +
+         ", \"sample_peak_dbfs\": " + JsonNumber(figures.samplePeakDbfs) +
+         ", \"true_peak_dbtp\": " + JsonNumber(figures.truePeakDbtp) + "}";
+}
+
+}  // namespace
+
+double FileReport::DurationSeconds() const {
+  return sampleRate > 0 ? static_cast<double>(frames) / sampleRate : 0.0;
+}
+
+double FileReport::RealtimeFactor() const {
+  return processSeconds > 0.0 ? DurationSeconds() / processSeconds
+                              : std::numeric_limits<double>::infinity();
+}
+
+std::string TextReport(const FileReport& report) {
+  std::string text = report.input + " -> " + report.output + "\n";
+  text += "  " + std::to_string(report.sampleRate) + " Hz, " + std::to_string(report.channels) +
+          (report.channels == 1 ? " channel, " : " channels, ") + report.inputFormat +
+          ", processed as a " + std::to_string(report.hostBits) + "-bit stream\n";
+  text += "  " + Format("%.3f", report.DurationSeconds()) + " s of audio (" +
+          std::to_string(report.frames) + " frames) in buffers of " +
+          std::to_string(report.bufferFrames) + " frames; ";
+  text += report.aligned ? std::to_string(report.latencyFrames) + " frames of latency trimmed\n"
+                         : std::string("raw stream, latency not trimmed\n");
+  const double factor = report.RealtimeFactor();
+  text += "  processing " + Format("%.3f", report.processSeconds) + " s (" +
+          (std::isfinite(factor) ? Format("%.1f", factor) + "x realtime" : std::string("too fast to time")) +
+          "), " + Format("%.3f", report.wallSeconds) + " s in all\n";
+  char header[96];
+  std::snprintf(header, sizeof(header), "  %-18s%8s %-4s  %8s\n", "", "input", "", "output");
+  text += header;
+  const auto row = [&](const char* name, double LoudnessFigures::*field, const char* unit) {
+    char label[32];
+    std::snprintf(label, sizeof(label), "  %-18s", name);
+    std::string line = label + TextFigure(report.before, report.before.*field, unit) + "  " +
+                       TextFigure(report.after, report.after.*field, unit);
+    while (line.back() == ' ') line.pop_back();
+    text += line + "\n";
+  };
+  row("integrated", &LoudnessFigures::integratedLufs, "LUFS");
+  row("loudness range", &LoudnessFigures::rangeLu, "LU");
+  row("sample peak", &LoudnessFigures::samplePeakDbfs, "dBFS");
+  row("true peak", &LoudnessFigures::truePeakDbtp, "dBTP");
+  text += "  written as " + report.outputFormat + "\n";
+  return text;
+}
+
+std::string JsonReport(const FileReport& report) {
+  return "{\"input\": " + JsonString(report.input) + ", \"output\": " + JsonString(report.output) +
+         ", \"input_format\": " + JsonString(report.inputFormat) +
+         ", \"output_format\": " + JsonString(report.outputFormat) +
+         ", \"sample_rate\": " + std::to_string(report.sampleRate) +
+         ", \"channels\": " + std::to_string(report.channels) +
+         ", \"bits\": " + std::to_string(report.hostBits) +
+         ", \"frames\": " + std::to_string(report.frames) +
+         ", \"duration_seconds\": " + JsonNumber(report.DurationSeconds()) +
+         ", \"buffer_frames\": " + std::to_string(report.bufferFrames) +
+         ", \"aligned\": " + (report.aligned ? "true" : "false") +
+         ", \"latency_frames\": " + std::to_string(report.latencyFrames) +
+         ", \"process_seconds\": " + JsonNumber(report.processSeconds) +
+         ", \"wall_seconds\": " + JsonNumber(report.wallSeconds) +
+         ", \"realtime_factor\": " + JsonNumber(report.RealtimeFactor()) +
+         ", \"input_loudness\": " + JsonFigures(report.before) +
+         ", \"output_loudness\": " + JsonFigures(report.after) + "}";
+}
+
+std::string JsonString(const std::string& text) {
+  std::string quoted = "\"";
+  for (const char c : text) {
+    switch (c) {
+      case '"': quoted += "\\\""; break;
+      case '\\': quoted += "\\\\"; break;
+      case '\n': quoted += "\\n"; break;
+      case '\t': quoted += "\\t"; break;
+      case '\r': quoted += "\\r"; break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          char escape[8];
+          std::snprintf(escape, sizeof(escape), "\\u%04x", static_cast<unsigned>(c));
+          quoted += escape;
+        } else {
+          quoted += c;
+        }
+    }
+  }
+  return quoted + "\"";
+}
+
+}  // namespace tessil::cli

@@ -1,0 +1,57 @@
+// Running the built tessil binary and making and reading its audio files, for the end-to-end
+// tests of the command-line host.
+#pragma once
+
+#include <sndfile.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tessil::cli_test {
+
+struct RunResult {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out;
+  std::string err;
+};
+
+// Runs the tessil binary with these arguments, capturing both output streams.
+RunResult RunTessil(const std::vector<std::string>& arguments);
+
+// A private directory, removed with its contents at the end of the test.
+class ScratchDirectory {
+ public:
+  ScratchDirectory();
+  ~ScratchDirectory();
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+  std::string Path(const std::string& name) const { return path_ + "/" + name; }
+  const std::string& Root() const { return path_; }
+  // File names in the directory, sorted.
+  std::vector<std::string> Entries() const;
+
+ private:
+  std::string path_;
+};
+
+// Samples are integers at the file's own depth (16-bit: -32768 .. 32767), interleaved.
+void WritePcm(const std::string& path, int format, int rate, int channels, int depth,
+              const std::vector<int32_t>& samples);
+std::vector<int32_t> ReadPcm(const std::string& path, int depth, SF_INFO* info);
+// Floats as stored (float files) or normalised (PCM files), interleaved.
+void WriteFloats(const std::string& path, int rate, int channels, const std::vector<float>& samples);
+std::vector<float> ReadFloats(const std::string& path, SF_INFO* info);
+
+// Noise spread over most of the 16-bit range, the same on every run.
+std::vector<int32_t> TestNoise(size_t samples, int32_t amplitude, uint32_t seed);
+
+std::string FileBytes(const std::string& path);
+void WriteText(const std::string& path, const std::string& text);
+
+// The number stored under `key` inside the JSON object named `object` (empty: anywhere in the
+// text), from the first match; NaN when absent or null.
+double JsonNumber(const std::string& json, const std::string& object, const std::string& key);
+
+}  // namespace tessil::cli_test

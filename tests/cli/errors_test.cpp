@@ -1,0 +1,144 @@
+// Bad input of every kind: one line naming what and why, exit status 1 (2 for a command line
+// that makes no sense), and nothing left behind where the output would have gone.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "cli/cli_harness.h"
+
+namespace tessil::cli_test {
+namespace {
+
+constexpr int kWav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+
+size_t Lines(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+class RenderErrors : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WritePcm(scratch_.Path("in.wav"), kWav16, 48000, 2, 16, TestNoise(2 * 4800, 9000, 1));
+    WriteText(scratch_.Path("out.wav"), "an earlier render");
+  }
+
+  // Runs a render that must fail with `status`, naming every one of `mentions` on one line, and
+  // leaving the directory as it was (the earlier out.wav intact, no temporary files).
+  void ExpectFailure(const std::vector<std::string>& arguments, int status,
+                     const std::vector<std::string>& mentions) {
+    const std::vector<std::string> before = scratch_.Entries();
+    const RunResult run = RunTessil(arguments);
+    EXPECT_EQ(run.status, status) << run.err;
+    if (status == 1) {
+      EXPECT_EQ(Lines(run.err), 1u) << run.err;
+    }
+    for (const std::string& mention : mentions) EXPECT_NE(run.err.find(mention), std::string::npos) << run.err;
+    EXPECT_EQ(scratch_.Entries(), before);
+    EXPECT_EQ(FileBytes(scratch_.Path("out.wav")), "an earlier render");
+  }
+
+  std::vector<std::string> Render(std::vector<std::string> options) const {
+    std::vector<std::string> arguments = {"render", scratch_.Path("in.wav"), scratch_.Path("out.wav")};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    return arguments;
+  }
+
+  ScratchDirectory scratch_;
+};
+
+TEST_F(RenderErrors, SettingsTheDriverRefusesOrThatNameNothing) {
+  ExpectFailure(Render({"--set", "output-gain=13"}), 1, {"output-gain=13", "refused", "12 dB or less"});
+  ExpectFailure(Render({"--set", "core-level=0"}), 1, {"core-level=0", "refused"});
+  ExpectFailure(Render({"--set", "highpass-order=11"}), 1, {"highpass-order=11", "refused"});
+  ExpectFailure(Render({"--set", "input-gain=1"}), 1, {"input-gain=1", "refused"});
+  ExpectFailure(Render({"--set", "core-weighting=2"}), 1, {"core-weighting=2", "refused"});
+  ExpectFailure(Render({"--set", "output-stage-amount=-1"}), 1, {"output-stage-amount=-1", "refused"});
+  // A refusal after accepted settings still stops the run before any audio is written.
+  ExpectFailure(Render({"--set", "input-gain=-3", "--set", "lowpass-frequency=19"}), 1, {"lowpass-frequency=19"});
+  ExpectFailure(Render({"--set", "loudness=3"}), 1, {"loudness=3", "unknown property"});
+  ExpectFailure(Render({"--set", "core-enable=2"}), 1, {"core-enable=2", "0 or 1"});
+  ExpectFailure(Render({"--set", "core-level=fifty"}), 1, {"core-level=fifty", "whole number"});
+  ExpectFailure(Render({"--set", "core-level=5000000000"}), 1, {"core-level=5000000000"});
+  ExpectFailure(Render({"--set", "core-level"}), 1, {"NAME=VALUE"});
+  ExpectFailure(Render({"--set", "eq-band-gain.0.4=3"}), 1, {"eq-band-gain.0.4=3", "band"});
+  ExpectFailure(Render({"--set", "eq-band-gain.2.1=3"}), 1, {"eq-band-gain.CH.BAND"});
+  ExpectFailure(Render({"--set", "eq-band-gain=3"}), 1, {"eq-band-gain.CH.BAND"});
+  ExpectFailure(Render({"--set", "eq-enable=1"}), 1, {"eq-enable.CH"});
+  ExpectFailure(Render({"--set", "input-gain.0=-3"}), 1, {"takes no channel"});
+}
+
+TEST_F(RenderErrors, PresetFileErrorsNameTheFileAndLine) {
+  WriteText(scratch_.Path("preset.txt"), "# fine so far\ninput-gain=-2\n\ncore-levle=20\n");
+  ExpectFailure(Render({"--settings", scratch_.Path("preset.txt")}), 1, {"preset.txt:4", "core-levle"});
+  ExpectFailure(Render({"--settings", scratch_.Path("missing.txt")}), 1, {"missing.txt", "cannot read"});
+}
+
+TEST_F(RenderErrors, InputsThatCannotBeRead) {
+  ExpectFailure({"render", scratch_.Path("absent.wav"), scratch_.Path("out.wav")}, 1,
+                {"absent.wav", "No such file"});
+  WriteText(scratch_.Path("text.wav"), "this is not audio, whatever its name says\n");
+  ExpectFailure({"render", scratch_.Path("text.wav"), scratch_.Path("out.wav")}, 1, {"text.wav", "unsupported"});
+  ExpectFailure({"render", scratch_.Root(), scratch_.Path("out.wav")}, 1, {"is a directory"});
+}
+
+TEST_F(RenderErrors, OutputsThatCannotBeWritten) {
+  ExpectFailure({"render", scratch_.Path("in.wav"), scratch_.Path("no/such/dir/out.wav")}, 1,
+                {"no/such/dir/out.wav", "cannot write"});
+  ExpectFailure({"render", scratch_.Path("in.wav"), scratch_.Root()}, 1, {"is a directory"});
+  ExpectFailure({"render", scratch_.Path("in.wav"), scratch_.Path("in.wav")}, 1, {"overwrite the input"});
+}
+
+TEST_F(RenderErrors, CommandLinesThatMakeNoSenseAreUsageErrors) {
+  ExpectFailure({"render", scratch_.Path("in.wav")}, 2, {"IN OUT"});
+  ExpectFailure(Render({"--buffer-frames", "0"}), 2, {"--buffer-frames"});
+  ExpectFailure(Render({"--buffer-frames", "many"}), 2, {"--buffer-frames"});
+  ExpectFailure(Render({"--bits", "12"}), 2, {"--bits"});
+  ExpectFailure(Render({"--format", "mp4"}), 2, {"--format"});
+  ExpectFailure(Render({"--jobs", "0"}), 2, {"--jobs"});
+  ExpectFailure(Render({"--frobnicate"}), 2, {"--frobnicate"});
+  ExpectFailure({"transmogrify"}, 2, {});
+  ExpectFailure({}, 2, {});
+}
+
+TEST(RenderBatch, AFailingFileDoesNotStopTheOthers) {
+  ScratchDirectory scratch;
+  WritePcm(scratch.Path("good.wav"), kWav16, 48000, 2, 16, TestNoise(2 * 4800, 9000, 4));
+  const RunResult run = RunTessil({"render", "-o", scratch.Path("rendered"), "--json", scratch.Path("missing.wav"),
+                                   scratch.Path("good.wav")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(Lines(run.err), 1u) << run.err;
+  EXPECT_NE(run.err.find("missing.wav"), std::string::npos);
+  EXPECT_NE(run.out.find("\"error\""), std::string::npos);
+  SF_INFO info;
+  ReadPcm(scratch.Path("rendered/good.wav"), 16, &info);
+  EXPECT_EQ(info.frames, 4800);
+  std::vector<std::string> rendered;
+  for (const auto& entry : std::filesystem::directory_iterator(scratch.Path("rendered"))) {
+    rendered.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(rendered, std::vector<std::string>{"good.wav"});
+}
+
+TEST(RenderBatch, TwoInputsWithOneNameAreRefusedBeforeAnything) {
+  ScratchDirectory scratch;
+  std::filesystem::create_directories(scratch.Path("a"));
+  std::filesystem::create_directories(scratch.Path("b"));
+  WritePcm(scratch.Path("a/x.wav"), kWav16, 48000, 2, 16, TestNoise(2 * 480, 9000, 4));
+  WritePcm(scratch.Path("b/x.wav"), kWav16, 48000, 2, 16, TestNoise(2 * 480, 9000, 5));
+  const RunResult run = RunTessil({"render", "-o", scratch.Path("out"), scratch.Path("a/x.wav"), scratch.Path("b/x.wav")});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("same output"), std::string::npos) << run.err;
+  EXPECT_FALSE(std::filesystem::exists(scratch.Path("out/x.wav")));
+}
+
+TEST(RenderHelp, DocumentsEveryOption) {
+  const RunResult run = RunTessil({"render", "--help"});
+  EXPECT_EQ(run.status, 0);
+  for (const char* option : {"--output-dir", "--buffer-frames", "--bits", "--format", "--no-align", "--json",
+                             "--jobs", "--set", "--settings", "--help", "IN OUT", "f32", "wav16", "wav24",
+                             "NAME.CH.BAND", "both", "latency", "Exit status"}) {
+    EXPECT_NE(run.out.find(option), std::string::npos) << option;
+  }
+}
+
+}  // namespace
+}  // namespace tessil::cli_test

@@ -1,0 +1,16 @@
+# tests_cli: end-to-end tests of the command-line host, run against the built binary. The host
+# exists only once the shared module does (cli/CMakeLists.txt), so the tests follow the same rule.
+if(TARGET tessil AND TESSIL_BUILD_CLI AND EXISTS ${CMAKE_SOURCE_DIR}/cli/CMakeLists.txt)
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(TESTS_CLI_SNDFILE REQUIRED IMPORTED_TARGET sndfile)
+  file(GLOB tests_cli_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cli/*.cpp)
+  add_executable(tests_cli ${tests_cli_sources})
+  target_link_libraries(tests_cli PRIVATE PkgConfig::TESTS_CLI_SNDFILE GTest::gtest GTest::gtest_main pthread)
+  target_include_directories(tests_cli PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+  # tessil_cli is defined after this folder is read; the generator expression resolves it later.
+  target_compile_definitions(tests_cli PRIVATE TESSIL_CLI_PATH="$<TARGET_FILE:tessil_cli>"
+    TESSIL_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/data")
+  add_dependencies(tests_cli tessil_cli)
+  gtest_discover_tests(tests_cli TEST_PREFIX "cli." DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT 900)
+endif()
