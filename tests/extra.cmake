@@ -1,6 +1,5 @@
-# tests_cli: end-to-end tests of the command-line host, run against the built binary. The host
-# exists only once the shared module does (cli/CMakeLists.txt), so the tests follow the same rule.
-if(TARGET tessil AND TESSIL_BUILD_CLI AND EXISTS ${CMAKE_SOURCE_DIR}/cli/CMakeLists.txt)
+# tests_cli: end-to-end tests of the command-line host, run against the built binary.
+if(TESSIL_BUILD_CLI)
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(TESTS_CLI_SNDFILE REQUIRED IMPORTED_TARGET sndfile)
   file(GLOB tests_cli_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cli/*.cpp)
