@@ -37,7 +37,8 @@ class RenderErrors : public ::testing::Test {
   }
 
   std::vector<std::string> Render(std::vector<std::string> options) const {
-    std::vector<std::string> arguments = {"render", scratch_.Path("in.wav"), scratch_.Path("out.wav")};
+    // -y: even where replacing is allowed, a failed run leaves the earlier file as it was.
+    std::vector<std::string> arguments = {"render", "-y", scratch_.Path("in.wav"), scratch_.Path("out.wav")};
     arguments.insert(arguments.end(), options.begin(), options.end());
     return arguments;
   }
@@ -73,11 +74,11 @@ TEST_F(RenderErrors, PresetFileErrorsNameTheFileAndLine) {
 }
 
 TEST_F(RenderErrors, InputsThatCannotBeRead) {
-  ExpectFailure({"render", scratch_.Path("absent.wav"), scratch_.Path("out.wav")}, 1,
+  ExpectFailure({"render", "-y", scratch_.Path("absent.wav"), scratch_.Path("out.wav")}, 1,
                 {"absent.wav", "No such file"});
   WriteText(scratch_.Path("text.wav"), "this is not audio, whatever its name says\n");
-  ExpectFailure({"render", scratch_.Path("text.wav"), scratch_.Path("out.wav")}, 1, {"text.wav", "unsupported"});
-  ExpectFailure({"render", scratch_.Root(), scratch_.Path("out.wav")}, 1, {"is a directory"});
+  ExpectFailure({"render", "-y", scratch_.Path("text.wav"), scratch_.Path("out.wav")}, 1, {"text.wav", "unsupported"});
+  ExpectFailure({"render", "-y", scratch_.Root(), scratch_.Path("out.wav")}, 1, {"is a directory"});
 }
 
 TEST_F(RenderErrors, OutputsThatCannotBeWritten) {
