@@ -26,7 +26,9 @@ std::string SndfileReason(SNDFILE* file) {
   std::string reason = sf_strerror(file);
   // libsndfile ends its messages with a full stop; the caller's line has its own shape.
   while (!reason.empty() && (reason.back() == '.' || reason.back() == ' ')) reason.pop_back();
-  if (reason.rfind("Error : ", 0) == 0) reason.erase(0, 8);
+  for (const std::string prefix : {"Error : ", "System error : "}) {
+    if (reason.rfind(prefix, 0) == 0) reason.erase(0, prefix.size());
+  }
   return reason;
 }
 
