@@ -255,42 +255,43 @@ class InMemoryRender {
     return trial;
   }
 
-  // The lowest core level whose output reaches the target, trimmed by the host to within the
-  // tolerance when one level step is coarser than that (low levels).
+  // A core level whose output lands within the tolerance of the target. The core scales its
+  // output by the level, so loudness follows 20 log10(level) closely: each guess comes from that
+  // model through the nearest render above the target, inside the bracket found so far. Where one
+  // level step is coarser than the tolerance (low levels), the host trims the rest.
   Trial SearchTarget(double target) {
     const double ceiling = context_.commandLine->render.ceilingDbtp;
-    const auto reachable = [&](const Trial& low, const Trial& high) {
-      return "the core level reaches " + Decimal(low.finalLufs, 1) + " to " + Decimal(high.finalLufs, 1) +
-             " LUFS on this file" +
-             (std::isnan(ceiling) ? std::string() : " under the ceiling of " + Decimal(ceiling, 1) + " dBTP");
+    const auto outOfReach = [&](const Trial& high) {
+      const Trial low = high.level == kLowestLevel ? high : Run(kLowestLevel);
+      const Trial& top = high.level == kHighestLevel ? high : Run(kHighestLevel);
+      return CliError(job_.input + ": --target " + Decimal(target, 1) + " LUFS is out of reach: the core level reaches " +
+                      Decimal(low.finalLufs, 1) + " to " + Decimal(top.finalLufs, 1) + " LUFS on this file" +
+                      (std::isnan(ceiling) ? std::string() : " under the ceiling of " + Decimal(ceiling, 1) + " dBTP"));
     };
+    const auto inWindow = [&](const Trial& trial) { return std::fabs(trial.finalLufs - target) <= kTargetTolerance; };
     Trial high = Run(kHighestLevel);
     if (!std::isfinite(high.finalLufs)) {
-      throw CliError(job_.input + ": --target: the output has no measurable loudness (silent or shorter "
-                     "than 0.4 s)");
+      throw CliError(job_.input + ": --target: the output has no measurable loudness (silent or shorter than 0.4 s)");
     }
-    if (high.finalLufs < target - kTargetTolerance) {
-      const Trial low = Run(kLowestLevel);
-      throw CliError(job_.input + ": --target " + Decimal(target, 1) + " LUFS is out of reach: " +
-                     reachable(low, high));
-    }
-    Trial low = Run(kLowestLevel);
-    if (low.finalLufs > target + kTargetTolerance) {
-      throw CliError(job_.input + ": --target " + Decimal(target, 1) + " LUFS is out of reach: " +
-                     reachable(low, high));
-    }
-    if (low.finalLufs >= target - kTargetTolerance) return Trimmed(std::move(low), target);
-    // low is below the window, high at or above its lower edge.
-    while (high.level - low.level > 1) {
-      const int middle = (low.level + high.level) / 2;
-      Trial trial = Run(middle);
+    if (high.finalLufs < target - kTargetTolerance) throw outOfReach(high);
+    int lowLevel = kLowestLevel - 1;  // the highest level known to fall short; none yet
+    while (!inWindow(high) && high.level - lowLevel > 1) {
+      const double model = high.level * std::pow(10.0, (target - high.finalLufs) / 20.0);
+      const int guess = std::clamp(static_cast<int>(std::lround(model)), lowLevel + 1, high.level - 1);
+      Trial trial = Run(guess);
       if (trial.finalLufs >= target - kTargetTolerance) {
         high = std::move(trial);
       } else {
-        low = std::move(trial);
+        lowLevel = trial.level;
       }
     }
-    return Trimmed(std::move(high), target);
+    if (high.level == kLowestLevel && high.finalLufs > target + kTargetTolerance) throw outOfReach(high);
+    if (high.finalLufs > target + kTargetTolerance) {
+      const double trim = target - high.finalLufs;
+      high.hostGainDb += trim;
+      high.finalLufs += trim;
+    }
+    return high;
   }
 
   int Iterations() const { return iterations_; }
@@ -299,15 +300,6 @@ class InMemoryRender {
  private:
   static constexpr int kLowestLevel = 1;
   static constexpr int kHighestLevel = 100;
-
-  Trial Trimmed(Trial trial, double target) {
-    if (trial.finalLufs > target + kTargetTolerance) {
-      const double trim = target - trial.finalLufs;
-      trial.hostGainDb += trim;
-      trial.finalLufs += trim;
-    }
-    return trial;
-  }
 
   const RenderContext& context_;
   const RenderJob& job_;
