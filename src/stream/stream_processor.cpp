@@ -72,9 +72,9 @@ NTSTATUS StreamProcessor::Init(ULONG sampleRate, USHORT bitsPerSample, USHORT ch
   TessilManager* owner = owner_;
   if (owner != nullptr) owner->AcquireListMutex();
   ExAcquireFastMutex(&processingMutex_);
-  if (sampleRate < 37566) {
+  if (sampleRate < kTessilRateSetBounds[0]) {
     EnginePrepare32000(engine_, stateBlock_);
-  } else if (sampleRate < 46009) {
+  } else if (sampleRate < kTessilRateSetBounds[1]) {
     EnginePrepare44100(engine_, stateBlock_);
   } else {
     EnginePrepare48000(engine_, stateBlock_);
