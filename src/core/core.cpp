@@ -104,10 +104,9 @@ void ChannelResetState(CoreChannel* channel) {
   ZeroFill(state->window, kCoreWindowLength * sizeof(float), 0);
   WriteWeightingConstants(state, LoadRelaxed(channel->weighting));
   state->flushRing.items = state->flushRingStorage;
-  state->flushRing.base = state->bandState;
   state->flushRing.cursor = 0;
   state->flushRing.length = 0;
-  AppendFlushRingRange(&state->flushRing, 0, kCoreBandStateFloats);
+  AppendFlushRingRange(&state->flushRing, state->bandState, kCoreBandStateFloats);
 }
 
 void ChannelPrepare(CoreChannel* channel, CoreChannelState* state, CoreSampleBuffer* buffer,

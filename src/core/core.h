@@ -81,7 +81,7 @@ struct CoreChannelState {
   int32_t decimation;
   int32_t firstHighBand;  // index of the first strided band and number of full-rate bands
   FlushRing flushRing;    // over bandState; items point at flushRingStorage
-  uint32_t flushRingStorage[kCoreBandStateFloats];
+  int32_t flushRingStorage[kCoreBandStateFloats];
 };
 
 struct CoreChannel {

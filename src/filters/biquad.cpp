@@ -6,7 +6,7 @@ namespace tessil {
 
 void SweepFlushRing(FlushRing* ring, int32_t visits) {
   for (int32_t visit = 0; visit < visits; ++visit) {
-    float* value = ring->base + ring->items[ring->cursor];
+    float* value = FlushRingEntry(ring, ring->cursor);
     // Written as two strict comparisons so that a NaN is left alone.
     if (*value > -kDenormalFlushThreshold && *value < kDenormalFlushThreshold) *value = 0.0f;
     ring->cursor += 1;
@@ -14,9 +14,10 @@ void SweepFlushRing(FlushRing* ring, int32_t visits) {
   }
 }
 
-void AppendFlushRingRange(FlushRing* ring, uint32_t first, int32_t count) {
+void AppendFlushRingRange(FlushRing* ring, float* first, int32_t count) {
   for (int32_t i = 0; i < count; ++i) {
-    ring->items[ring->length] = first + static_cast<uint32_t>(i);
+    ring->items[ring->length] = static_cast<int32_t>(reinterpret_cast<char*>(first + i) -
+                                                     reinterpret_cast<char*>(ring->items));
     ring->length += 1;
   }
 }

@@ -190,13 +190,12 @@ void EqualiserBind(EqualiserBlock* block, FilterStateBinding* binding, float* ar
   binding->state = area + kEqualiserBandEntries * bands;
   EqualiserRedesignAll(block);
   ZeroFill(binding->state, sizeof(float) * 2 * bands, 0);
-  // The ring entries are four-byte indices, so they share the area's four-byte slots.
-  binding->ringStorage = reinterpret_cast<uint32_t*>(area + 9 * bands);
+  // The ring entries are four-byte distances, so they share the area's four-byte slots.
+  binding->ringStorage = reinterpret_cast<int32_t*>(area + 9 * bands);
   binding->ring.items = binding->ringStorage;
-  binding->ring.base = binding->state;
   binding->ring.cursor = 0;
   binding->ring.length = 0;
-  AppendFlushRingRange(&binding->ring, 0, static_cast<int32_t>(2 * bands));
+  AppendFlushRingRange(&binding->ring, binding->state, static_cast<int32_t>(2 * bands));
 }
 
 int32_t EqualiserCopyFrom(EqualiserBlock* destination, const EqualiserBlock* source) {

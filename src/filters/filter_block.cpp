@@ -154,13 +154,12 @@ void FilterBind(FilterBlock* block, FilterStateBinding* binding, float* area) {
   binding->state = area + kCascadeSectionStride * sections + 1;
   FilterRedesign(block);
   ZeroFill(binding->state, sizeof(float) * static_cast<size_t>(stateFloats), 0);
-  // The ring entries are four-byte indices, so they share the area's four-byte slots.
-  binding->ringStorage = reinterpret_cast<uint32_t*>(binding->state + stateFloats);
+  // The ring entries are four-byte distances, so they share the area's four-byte slots.
+  binding->ringStorage = reinterpret_cast<int32_t*>(binding->state + stateFloats);
   binding->ring.items = binding->ringStorage;
-  binding->ring.base = binding->state;
   binding->ring.cursor = 0;
   binding->ring.length = 0;
-  AppendFlushRingRange(&binding->ring, 0, stateFloats);
+  AppendFlushRingRange(&binding->ring, binding->state, stateFloats);
 }
 
 void FilterRedesign(FilterBlock* block) {

@@ -15,7 +15,7 @@ namespace {
 struct Cascade {
   std::vector<float> coefficients;
   std::vector<float> state;
-  std::vector<uint32_t> items;
+  std::vector<int32_t> items;
   FlushRing ring{};
 
   Cascade(int order, int statePerSection) {
@@ -24,8 +24,8 @@ struct Cascade {
     coefficients[0] = static_cast<float>(order);
     state.assign(statePerSection * sections, 0.0f);
     items.assign(state.size(), 0);
-    ring = FlushRing{items.data(), state.data(), 0, 0};
-    AppendFlushRingRange(&ring, 0, static_cast<int32_t>(state.size()));
+    ring = FlushRing{items.data(), 0, 0};
+    AppendFlushRingRange(&ring, state.data(), static_cast<int32_t>(state.size()));
   }
   void SetSection(int k, float c0, float c1, float c2, float c3, float c4) {
     SectionCoefficients* s = CascadeSection(coefficients.data(), k);
@@ -131,9 +131,9 @@ TEST(CascadeRunners, EqualiserStyleRingCarriesOnAcrossBandsAndWraps) {
   coefficients[0] = 2.0f;
   coefficients[2] = 1.0f;  // b0 = 1: identity section
   std::vector<float> state(8, 0.0f);
-  std::vector<uint32_t> items(8);
-  FlushRing ring{items.data(), state.data(), 0, 0};
-  AppendFlushRingRange(&ring, 0, 8);
+  std::vector<int32_t> items(8);
+  FlushRing ring{items.data(), 0, 0};
+  AppendFlushRingRange(&ring, state.data(), 8);
   float buffer[2] = {0.25f, 0.5f};
   RunCascadeTDF2(coefficients.data(), state.data() + 2, buffer, buffer, 2, &ring);
   EXPECT_EQ(ring.cursor, 4);

@@ -222,7 +222,9 @@ TEST(EqualiserSettings, BandValuesAreClampedAndBadCallsRefused) {
   EXPECT_EQ(EqualiserSetBandQ(block, 2, nan), 1);
   EXPECT_EQ(EqualiserGetBandQ(block, 2), 16.0f);
 
-  const std::vector<float> before(equaliser.area, equaliser.area + kEqualiserAreaEntries);
+  // Compared as bits: the ring entries that share the area are not meaningful as floats.
+  const auto* areaBits = reinterpret_cast<const uint32_t*>(equaliser.area);
+  const std::vector<uint32_t> before(areaBits, areaBits + kEqualiserAreaEntries);
   EXPECT_EQ(EqualiserSetBandEnabled(block, 4, 0), 4);
   EXPECT_EQ(EqualiserSetBandGain(block, 4, 2.0f), 4);
   EXPECT_EQ(EqualiserSetBandFrequency(block, 4, 300), 4);
@@ -232,7 +234,7 @@ TEST(EqualiserSettings, BandValuesAreClampedAndBadCallsRefused) {
   EXPECT_EQ(EqualiserSetSampleRate(block, 41), 1);
   EXPECT_EQ(EqualiserSetSampleRate(block, -48000), 1);
   EXPECT_EQ(EqualiserSetBandCount(block, 5), 1);  // more bands than the area holds
-  EXPECT_EQ(std::vector<float>(equaliser.area, equaliser.area + kEqualiserAreaEntries), before);
+  EXPECT_EQ(std::vector<uint32_t>(areaBits, areaBits + kEqualiserAreaEntries), before);
   EXPECT_EQ(block->bandCount, 4u);
   EXPECT_EQ(block->sampleRate, 44100);
   EXPECT_EQ(EqualiserGetBandEnabled(block, 4), 1);
