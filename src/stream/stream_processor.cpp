@@ -1,7 +1,7 @@
 #include "stream/stream_processor.h"
 
-#include "module/manager.h"
-#include "module/pool_tags.h"
+#include "chain/pipeline.h"
+#include "stream/pool_tags.h"
 #include "platform/relaxed.h"
 
 namespace tessil {
@@ -22,7 +22,7 @@ float ClampOutput(float value) {
 
 void StreamProcessor::operator delete(void* block) { ExFreePool(block); }
 
-StreamProcessor::StreamProcessor(TessilManager* owner) {
+StreamProcessor::StreamProcessor(ProcessorOwner* owner) {
   bitsPerSample_ = 0xFFFF;
   channels_ = 0xFFFF;
   sampleRate_ = 0xFFFFFFFFu;
@@ -69,7 +69,7 @@ NTSTATUS StreamProcessor::Init(ULONG sampleRate, USHORT bitsPerSample, USHORT ch
 
   // The set-up rebinds and redesigns what the manager's pushes touch: keep them out meanwhile,
   // taking the locks in their usual order.
-  TessilManager* owner = owner_;
+  ProcessorOwner* owner = owner_;
   if (owner != nullptr) owner->AcquireListMutex();
   ExAcquireFastMutex(&processingMutex_);
   if (sampleRate < 37566) {
