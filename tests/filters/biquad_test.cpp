@@ -175,7 +175,9 @@ TEST(CascadeRunners, UnitySectionShortcutIsBitForBitTheKernel) {
   const float na1 = 1.8890331f, na2 = -0.8960537f;
   std::vector<std::vector<float>> blocks;
   std::vector<float> music(241);
-  for (size_t i = 0; i < music.size(); ++i) music[i] = std::sin(0.37f * i) * (i % 7 == 0 ? 1e-30f : 0.8f);
+  for (size_t i = 0; i < music.size(); ++i) {
+    music[i] = std::sin(0.37f * i) * (i % 7 == 0 ? 1e-30f : 0.8f);
+  }
   blocks.push_back(music);
   std::vector<float> signedZero = music;
   signedZero[100] = -0.0f;
