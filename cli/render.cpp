@@ -11,6 +11,7 @@
 #include "cli/interrupt.h"
 #include "cli/loudness.h"
 #include "cli/property_requests.h"
+#include "host/latency.h"
 
 namespace tessil::cli {
 
@@ -58,11 +59,6 @@ class PassThroughQueue {
 
 }  // namespace
 
-int StreamLatencyFrames(bool lookaheadActive, int bufferFrames) {
-  return (lookaheadActive ? kCoreLookaheadFrames : 0) +
-         (bufferFrames % kProcessorBlockFrames != 0 ? kShortBufferLatencyFrames : 0);
-}
-
 int OutputSndfileFormat(OutputFormat format, int inputFormat) {
   switch (format) {
     case OutputFormat::Same: return inputFormat;
@@ -86,7 +82,7 @@ FileReport RenderFile(ITessilManager* manager, const RenderJob& job, const Rende
   AudioWriter writer(job.output, outputFormat, rate, channels);
   writer.CopyMetadata(reader);
 
-  ProcessorHandle processor(manager->CreateProcessor());
+  ProcessorHandle processor = host::CreateProcessor(manager);
   if (!processor) throw CliError(job.input + ": the driver could not create a stream processor");
   const NTSTATUS status = processor->Init(static_cast<ULONG>(rate), static_cast<USHORT>(bits),
                                           static_cast<USHORT>(channels), 0);
@@ -98,7 +94,10 @@ FileReport RenderFile(ITessilManager* manager, const RenderJob& job, const Rende
 
   const auto stride = static_cast<size_t>(channels);
   const auto bufferFrames = static_cast<size_t>(options.bufferFrames);
-  const int latency = options.align ? StreamLatencyFrames(lookaheadActive, options.bufferFrames) : 0;
+  const int latency =
+      options.align ? static_cast<int>(host::StreamLatencyFrames(
+                          lookaheadActive, static_cast<uint32_t>(options.bufferFrames)))
+                    : 0;
   std::vector<float> buffer(bufferFrames * stride);
   std::vector<float> output(bufferFrames * stride);
   PassThroughQueue passThrough(channels);

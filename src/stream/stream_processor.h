@@ -9,12 +9,15 @@
 
 namespace tessil {
 
-inline constexpr int32_t kProcessorBlockFrames = 240;
+inline constexpr int32_t kProcessorBlockFrames = kTessilBlockFrames;
 inline constexpr int32_t kProcessorChannelFrames = 960;
 inline constexpr int32_t kProcessorScratchFloats = 4844;
 // A stream whose buffers are not whole blocks runs this many frames late, so that every chunk the
 // chain sees is a whole block.
-inline constexpr int32_t kShortBufferLatency = kProcessorBlockFrames - 1;
+inline constexpr int32_t kShortBufferLatency = kTessilShortBufferLatencyFrames;
+static_assert(kShortBufferLatency == kProcessorBlockFrames - 1);
+// Hosts compensate the look-ahead from the published figure.
+static_assert(kCoreLookAhead == kTessilLookAheadFrames);
 
 class StreamProcessor final : public IStreamProcessor {
  public:
