@@ -16,6 +16,7 @@
 #include "cli/progress.h"
 #include "cli/property_requests.h"
 #include "cli/report.h"
+#include "host/latency.h"
 
 namespace tessil::cli {
 
@@ -191,8 +192,8 @@ int RunRender(const CommandLine& commandLine) {
   const std::vector<RenderJob> jobs = PlanJobs(commandLine);
   PropertyClient client(manager.get());
   context.manager = manager.get();
-  context.lookaheadActive = client.Read(PropertyById(KSPROPERTY_TESSIL_ENABLE)) != 0 &&
-                            client.Read(PropertyById(KSPROPERTY_TESSIL_CORE_ENABLE)) != 0;
+  context.lookaheadActive = host::LookAheadActive(client.Read(PropertyById(KSPROPERTY_TESSIL_ENABLE)) != 0,
+                                                 client.Read(PropertyById(KSPROPERTY_TESSIL_CORE_ENABLE)) != 0);
 
   Progress progress(static_cast<int>(jobs.size()));
   context.progress = &progress;

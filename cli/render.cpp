@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <memory>
+#include <stdexcept>
 #include <optional>
 #include <vector>
 
@@ -15,6 +17,9 @@
 #include "cli/interrupt.h"
 #include "cli/loudness.h"
 #include "cli/output_format.h"
+#include "host/effect_stream.h"
+#include "host/latency.h"
+#include "host/rates.h"
 
 namespace tessil::cli {
 
@@ -72,7 +77,7 @@ struct StreamShape {
   int bits;
   int channels;
   size_t bufferFrames;
-  int latency;  // trimmed from the start, 0 when not aligned
+  bool align;  // trim the latency from the start
 };
 
 // Where the processor clamps: full scale times 2^(bits-1) - 1, less 4096 for 32-bit streams.
@@ -90,21 +95,93 @@ struct StreamResult {
   Clock::duration processing{};
 };
 
-ProcessorHandle OpenProcessor(ITessilManager* manager, const std::string& input, const StreamShape& shape) {
-  ProcessorHandle processor(manager->CreateProcessor());
-  if (!processor) throw CliError(input + ": the driver could not create a stream processor");
-  const NTSTATUS status = processor->Init(static_cast<ULONG>(shape.rate), static_cast<USHORT>(shape.bits),
-                                          static_cast<USHORT>(shape.channels), 0);
-  if (!NT_SUCCESS(status)) {
-    throw CliError(input + ": the processor refused the stream (" + std::to_string(shape.rate) + " Hz, " +
-                   std::to_string(shape.bits) + " bits, " + std::to_string(shape.channels) +
-                   " channels): " + StatusName(status));
+// Channels 0 and 1 of a stream at a rate the driver has no tables for, through the host layer's
+// rate-adapting stream, in place in interleaved host buffers.
+class AdaptedPair {
+ public:
+  AdaptedPair(ITessilManager* manager, int rate, int channels, int bits, size_t bufferFrames)
+      : stride_(static_cast<size_t>(channels)),
+        pair_(channels < 2 ? 1u : 2u),
+        toUnit_(std::ldexp(1.0f, 1 - bits)),
+        toHost_(std::ldexp(1.0f, bits - 1)),
+        stream_(manager, static_cast<uint32_t>(rate), pair_, static_cast<uint32_t>(bits)),
+        planar_(pair_, std::vector<float>(bufferFrames)) {}
+
+  int LatencyFrames() const { return static_cast<int>(stream_.LatencyFrames()); }
+  int NativeRate() const { return static_cast<int>(stream_.NativeRate()); }
+
+  void Process(float* buffer, size_t frames, bool lookaheadActive) {
+    float* channels[2] = {planar_[0].data(), planar_.back().data()};
+    for (size_t i = 0; i < frames; ++i) {
+      for (uint32_t c = 0; c < pair_; ++c) channels[c][i] = buffer[i * stride_ + c] * toUnit_;
+    }
+    stream_.Run(channels, channels, static_cast<uint32_t>(frames), lookaheadActive);
+    for (size_t i = 0; i < frames; ++i) {
+      for (uint32_t c = 0; c < pair_; ++c) buffer[i * stride_ + c] = channels[c][i] * toHost_;
+    }
   }
-  return processor;
-}
+
+ private:
+  size_t stride_;
+  uint32_t pair_;
+  float toUnit_;
+  float toHost_;
+  host::EffectStream stream_;
+  std::vector<std::vector<float>> planar_;
+};
+
+// The driver as one file's stream sees it. At the driver's own rates the file streams straight
+// through a processor; at any other rate channels 0 and 1 are resampled to the native rate of
+// their family and back, and the resamplers' delay joins the latency that alignment trims.
+class DriverStream {
+ public:
+  DriverStream(ITessilManager* manager, const std::string& input, const StreamShape& shape, bool lookaheadActive)
+      : lookaheadActive_(lookaheadActive) {
+    if (host::IsNativeRate(static_cast<uint32_t>(shape.rate))) {
+      processor_ = host::CreateProcessor(manager);
+      if (!processor_) throw CliError(input + ": the driver could not create a stream processor");
+      const NTSTATUS status = processor_->Init(static_cast<ULONG>(shape.rate), static_cast<USHORT>(shape.bits),
+                                               static_cast<USHORT>(shape.channels), 0);
+      if (!NT_SUCCESS(status)) {
+        throw CliError(input + ": the processor refused the stream (" + std::to_string(shape.rate) + " Hz, " +
+                       std::to_string(shape.bits) + " bits, " + std::to_string(shape.channels) +
+                       " channels): " + StatusName(status));
+      }
+      latency_ = static_cast<int>(
+          host::StreamLatencyFrames(lookaheadActive, static_cast<uint32_t>(shape.bufferFrames)));
+      rate_ = shape.rate;
+    } else {
+      try {
+        adapted_ = std::make_unique<AdaptedPair>(manager, shape.rate, shape.channels, shape.bits, shape.bufferFrames);
+      } catch (const std::runtime_error& error) {
+        throw CliError(input + ": " + error.what());
+      }
+      latency_ = adapted_->LatencyFrames();
+      rate_ = adapted_->NativeRate();
+    }
+  }
+
+  int LatencyFrames() const { return latency_; }
+  int ProcessingRate() const { return rate_; }
+
+  void Process(float* buffer, size_t frames) {
+    if (adapted_) {
+      adapted_->Process(buffer, frames, lookaheadActive_);
+    } else {
+      processor_->Process(buffer, static_cast<ULONG>(frames), buffer, 0);
+    }
+  }
+
+ private:
+  bool lookaheadActive_;
+  ProcessorHandle processor_;
+  std::unique_ptr<AdaptedPair> adapted_;
+  int latency_ = 0;
+  int rate_ = 0;
+};
 
 // Streams `source` through the processor and hands the output, aligned as `shape` says, to `sink`.
-StreamResult Stream(IStreamProcessor* processor, const StreamShape& shape, const Source& source, const Sink& sink,
+StreamResult Stream(DriverStream* driver, const StreamShape& shape, const Source& source, const Sink& sink,
                     Progress* progress) {
   const auto stride = static_cast<size_t>(shape.channels);
   const size_t bufferFrames = shape.bufferFrames;
@@ -113,6 +190,7 @@ StreamResult Stream(IStreamProcessor* processor, const StreamShape& shape, const
   PassThroughQueue passThrough(shape.channels);
   const float clampLevel = ClampLevel(shape.bits);
   const size_t processed = std::min<size_t>(stride, 2);
+  const int latency = shape.align ? driver->LatencyFrames() : 0;
   StreamResult result;
 
   // Frame counters of the stream: `read` input frames fed so far, `streamed` frames that came out
@@ -137,14 +215,14 @@ StreamResult Stream(IStreamProcessor* processor, const StreamShape& shape, const
     if (progress != nullptr) progress->Advance(static_cast<int64_t>(got));
 
     const Clock::time_point start = Clock::now();
-    processor->Process(buffer.data(), static_cast<ULONG>(bufferFrames), buffer.data(), 0);
+    driver->Process(buffer.data(), bufferFrames);
     result.processing += Clock::now() - start;
 
     const int64_t first = streamed;
     streamed += static_cast<int64_t>(bufferFrames);
     size_t count = 0;
     for (size_t j = 0; j < bufferFrames; ++j) {
-      const int64_t position = first + static_cast<int64_t>(j) - shape.latency;  // output frame
+      const int64_t position = first + static_cast<int64_t>(j) - latency;  // output frame
       if (position < 0) continue;
       if (position >= read) break;  // padding behind the input's last frame
       float* frame = output.data() + count * stride;
@@ -201,6 +279,8 @@ struct Trial {
   double finalLufs = 0.0;  // after the host gain
   int64_t clipped = 0;
   Clock::duration processing{};
+  int latency = 0;
+  int processingRate = 0;
   std::vector<float> output;
 };
 
@@ -230,7 +310,7 @@ class InMemoryRender {
       PropertyClient(own_.get()).Apply(ParseSetting("core-level=" + std::to_string(*level)));
       manager = own_.get();
     }
-    ProcessorHandle processor = OpenProcessor(manager, job_.input, shape_);
+    DriverStream driver(manager, job_.input, shape_, context_.lookaheadActive);
     Trial trial;
     trial.level = level.value_or(0);
     trial.output.reserve(input_.size());
@@ -245,8 +325,10 @@ class InMemoryRender {
     const Sink sink = [&](const float* host, size_t frames) {
       trial.output.insert(trial.output.end(), host, host + frames * stride);
     };
-    const StreamResult result = Stream(processor.get(), shape_, source, sink, nullptr);
+    const StreamResult result = Stream(&driver, shape_, source, sink, nullptr);
     trial.clipped = result.clipped;
+    trial.latency = driver.LatencyFrames();
+    trial.processingRate = driver.ProcessingRate();
     trial.processing = result.processing;
     trial.figures = MeasurePair(trial.output, shape_.channels, shape_.rate, shape_.bits);
     trial.hostGainDb = CeilingGainDb(trial.figures, context_.commandLine->render.ceilingDbtp);
@@ -333,11 +415,6 @@ void AddChannelNotes(FileReport* report) {
 
 }  // namespace
 
-int StreamLatencyFrames(bool lookaheadActive, int bufferFrames) {
-  return (lookaheadActive ? kCoreLookaheadFrames : 0) +
-         (bufferFrames % kProcessorBlockFrames != 0 ? kShortBufferLatencyFrames : 0);
-}
-
 FileReport RenderFile(const RenderContext& context, const RenderJob& job) {
   const RenderOptions& options = context.commandLine->render;
   const Clock::time_point wallStart = Clock::now();
@@ -353,7 +430,7 @@ FileReport RenderFile(const RenderContext& context, const RenderJob& job) {
   shape.bits = options.bits != 0 ? options.bits : DefaultHostBits(reader.Format());
   shape.channels = channels;
   shape.bufferFrames = static_cast<size_t>(options.bufferFrames);
-  shape.latency = options.align ? StreamLatencyFrames(context.lookaheadActive, options.bufferFrames) : 0;
+  shape.align = options.align;
 
   const int outputFormat = ChooseOutputFormat(container, options.encoding, reader.Format(), job.output);
   WriteOptions writeOptions;
@@ -371,6 +448,8 @@ FileReport RenderFile(const RenderContext& context, const RenderJob& job) {
   report.settings = context.settings;
 
   StreamResult streamed;
+  int latency = 0;
+  int processingRate = shape.rate;
   if (!std::isnan(options.targetLufs) || !std::isnan(options.ceilingDbtp)) {
     std::vector<float> input = ReadWhole(reader, shape.bits, context.progress);
     before.AddHost(input.data(), input.size() / static_cast<size_t>(channels), shape.bits);
@@ -402,8 +481,12 @@ FileReport RenderFile(const RenderContext& context, const RenderJob& job) {
     streamed.frames = static_cast<int64_t>(frames);
     streamed.clipped = chosen.clipped;
     streamed.processing = chosen.processing;
+    latency = chosen.latency;
+    processingRate = chosen.processingRate;
   } else {
-    ProcessorHandle processor = OpenProcessor(context.manager, job.input, shape);
+    DriverStream driver(context.manager, job.input, shape, context.lookaheadActive);
+    latency = driver.LatencyFrames();
+    processingRate = driver.ProcessingRate();
     const Source source = [&](float* host, size_t frames) {
       const size_t got = reader.ReadHost(host, frames, shape.bits);
       before.AddHost(host, got, shape.bits);
@@ -413,7 +496,7 @@ FileReport RenderFile(const RenderContext& context, const RenderJob& job) {
       writer.WriteHost(host, frames, shape.bits);
       if (!measureFile) after.AddHost(host, frames, shape.bits);
     };
-    streamed = Stream(processor.get(), shape, source, sink, context.progress);
+    streamed = Stream(&driver, shape, source, sink, context.progress);
   }
 
   // Lossy output is measured as a listener will hear it: decoded from the file.
@@ -426,14 +509,14 @@ FileReport RenderFile(const RenderContext& context, const RenderJob& job) {
   report.inputFormat = FormatName(reader.Format());
   report.outputFormat = FormatName(written.format);
   report.sampleRate = shape.rate;
-  report.processingRate = shape.rate;
+  report.processingRate = processingRate;
   report.channels = channels;
   report.processedChannels = std::min(channels, 2);
   report.hostBits = shape.bits;
   report.bufferFrames = options.bufferFrames;
   report.frames = streamed.frames;
   report.aligned = options.align;
-  report.latencyFrames = shape.latency;
+  report.latencyFrames = options.align ? latency : 0;
   report.processSeconds = Seconds(streamed.processing);
   report.clippedSamples = streamed.clipped;
   report.outputMeasuredFromFile = measureFile;

@@ -15,17 +15,8 @@
 
 namespace tessil::cli {
 
-// The core's look-ahead delays the stream while the master enable and the core enable are on.
-inline constexpr int kCoreLookaheadFrames = 22;
-// The processor works in blocks of 240 frames; a stream whose buffers are not whole blocks runs
-// a fixed 239 frames late so that every block it processes is complete.
-inline constexpr int kProcessorBlockFrames = 240;
-inline constexpr int kShortBufferLatencyFrames = 239;
 // How close --target must come, in LU.
 inline constexpr double kTargetTolerance = 0.2;
-
-// Frames by which the processor's output trails its input.
-int StreamLatencyFrames(bool lookaheadActive, int bufferFrames);
 
 struct RenderJob {
   std::string input;

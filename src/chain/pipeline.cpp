@@ -1,4 +1,6 @@
-#include "chain/engine.h"
+#include "chain/pipeline.h"
+
+#include "core/core_process_block.h"
 #include "platform/relaxed.h"
 
 namespace tessil {
@@ -23,7 +25,7 @@ int32_t EngineProcessBlock(EngineContext* context, float* input[2], float* outpu
   const int32_t equaliseLeft = EqualiserGetEnabled(&context->equaliserLeft);
   const int32_t equaliseRight = EqualiserGetEnabled(&context->equaliserRight);
   const bool equalise = (equaliseLeft != 0 || equaliseRight != 0) && context->eqPlacement == 1;
-  if (n < 240 || n > kEngineMaxBlock) return 4;
+  if (n < 240 || n > kEngineMaxBlock) return kResultBadIndex;
 
   float* analysis[2] = {scratch, scratch + n};
   const float inputGain = EngineGetInputGain(context);
@@ -34,18 +36,14 @@ int32_t EngineProcessBlock(EngineContext* context, float* input[2], float* outpu
 
   int32_t result;
   if (FilterGetEnabled(&context->highPassLeft) != 0) {
-    if ((result = FilterProcess(&context->highPassLeft, analysis[0], analysis[0], n)) != 0) {
-      return result;
-    }
-    if ((result = FilterProcess(&context->highPassRight, analysis[1], analysis[1], n)) != 0) {
+    if ((result = FilterProcessPair(&context->highPassLeft, &context->highPassRight, analysis[0],
+                                    analysis[1], n)) != 0) {
       return result;
     }
   }
   if (FilterGetEnabled(&context->lowPassLeft) != 0) {
-    if ((result = FilterProcess(&context->lowPassLeft, analysis[0], analysis[0], n)) != 0) {
-      return result;
-    }
-    if ((result = FilterProcess(&context->lowPassRight, analysis[1], analysis[1], n)) != 0) {
+    if ((result = FilterProcessPair(&context->lowPassLeft, &context->lowPassRight, analysis[0],
+                                    analysis[1], n)) != 0) {
       return result;
     }
   }
@@ -61,7 +59,7 @@ int32_t EngineProcessBlock(EngineContext* context, float* input[2], float* outpu
     const float bypassGain = EngineGetBypassGain(context);
     Scale(input[0], output[0], n, bypassGain);
     Scale(input[1], output[1], n, bypassGain);
-    return 0;
+    return kResultSuccess;
   }
 
   if (coreEnabled != 0) {
@@ -100,7 +98,7 @@ int32_t EngineProcessBlock(EngineContext* context, float* input[2], float* outpu
   const float outputGain = EngineGetOutputGain(context);
   Scale(output[0], output[0], n, outputGain);
   Scale(output[1], output[1], n, outputGain);
-  return 0;
+  return kResultSuccess;
 }
 
 }  // namespace tessil

@@ -2,7 +2,6 @@
 
 #include <math.h>
 
-#include "core/analysis.h"
 #include "core/loudness.h"
 #include "platform/relaxed.h"
 
@@ -22,17 +21,21 @@ int32_t BuildGainCurve(const CoreChannel* settings, CoreChannelState* state, flo
   const int32_t lookAhead = state->lookAhead;
   float lastStep = state->lastStep;
   int32_t stepCount = 0;
+  // The prediction for sample j + 1 is the one for sample j moved on by one sample, so the sums
+  // `increment + predicted` are formed once per position and shared: `predicted` is the sum at
+  // position `predictedEnd - 1`, and `hit` the first position (from j on) over the limit. The
+  // first position over the limit always makes a step, and a step starts the sums again from the
+  // stepped gain, so one hit is all that needs remembering.
+  float predicted = gain;
+  int32_t predictedEnd = 0;
+  int32_t hit = -1;
   for (int32_t j = 0; j < n; ++j) {
-    float predicted = gain;
-    int32_t distance = -1;
-    for (int32_t k = 0; k < lookAhead; ++k) {
+    for (; predictedEnd < j + lookAhead; ++predictedEnd) {
       predicted = increment + predicted;
-      if (predicted * envelope[j + k] > limit) {
-        distance = k;
-        break;
-      }
+      if (hit < 0 && predicted * envelope[predictedEnd] > limit) hit = predictedEnd;
     }
-    if (distance >= 0) {
+    if (hit >= 0) {
+      const int32_t distance = hit - j;
       // Reach the limit by the time the peak arrives, and always downwards.
       lastStep = -fabsf((limit - gain) * kReciprocals[distance]);
       gain = lastStep + gain;
@@ -40,6 +43,9 @@ int32_t BuildGainCurve(const CoreChannel* settings, CoreChannelState* state, flo
       increment = 0.0f;
       steps[stepCount] = static_cast<float>(j);
       stepCount += 1;
+      predicted = gain;
+      predictedEnd = j + 1;
+      hit = -1;
     } else {
       gain = increment + gain;
     }
@@ -62,10 +68,6 @@ void WriteGains(const CoreChannel* settings, const float* curve, float* output, 
 
 void CopySamples(const float* source, float* destination, int32_t n) {
   for (int32_t j = 0; j < n; ++j) destination[j] = source[j];
-}
-
-void FillSamples(float* destination, float value, int32_t n) {
-  for (int32_t j = 0; j < n; ++j) destination[j] = value;
 }
 
 // Ramps the step at p forward over up to 150 samples, ending on the old curve value at its end.
@@ -167,62 +169,6 @@ void ApplyGainLinked(CoreChannel* left, CoreChannel* right, float* const inputs[
     CopySamples(inputs[1], outputs[1], n);
   }
   state->previousGain = curve[n - 1];
-}
-
-void CoreProcessBlock(LoudnessCore* core, float* inputs[2], float* outputs[2], float* scratch,
-                      int32_t count) {
-  const int32_t n = kCoreFrameLength;
-  int32_t frames = 1;
-  if (count == 2 * n || count == 3 * n || count == 4 * n) frames = count / n;
-
-  CoreChannel* channels[2] = {&core->left, &core->right};
-  float* envelope = scratch + kCoreScratchEnvelope;
-  float* input[2] = {inputs[0], inputs[1]};
-  float* output[2] = {outputs[0], outputs[1]};
-
-  for (int32_t frame = 0; frame < frames; ++frame) {
-    for (int32_t c = 0; c < 2; ++c) {
-      CoreChannelState* state = channels[c]->state;
-      state->lookAhead = kCoreLookAhead;
-      state->framePeak = 0.0f;
-      state->channelIndex = static_cast<float>(c);
-    }
-    AnalyseFrame(channels[0], input[0], envelope, n);
-    AnalyseFrame(channels[1], input[1], envelope, n);
-
-    CoreChannelState* leftState = channels[0]->state;
-    CoreChannelState* rightState = channels[1]->state;
-    const int32_t leading = leftState->energy >= rightState->energy ? 0 : 1;
-    const int32_t other = 1 - leading;
-    CoreChannelState* leadingState = channels[leading]->state;
-    CoreChannelState* otherState = channels[other]->state;
-    const bool leadingActive = leadingState->framePeak > LoadRelaxed(leadingState->activityGate);
-    const bool otherActive = otherState->framePeak > LoadRelaxed(otherState->activityGate);
-
-    if (otherActive || leadingActive) {
-      DecimateFrame(channels[leading], input[leading], output[leading], n);
-      FillSamples(output[other], 0.0f, n);
-      ComputeTargetGain(channels[leading], input[leading], output[leading], scratch, n);
-      if (otherActive) {
-        for (int32_t i = 0; i < kCoreBandStateFloats; ++i) {
-          otherState->bandState[i] = leadingState->bandState[i];
-        }
-        ApplyGainLinked(channels[0], channels[1], input, output, n, scratch);
-      } else {
-        // The quiet channel keeps the zeros: it is muted while the other carries the signal.
-        ApplyGainSingle(channels[leading], input[leading], output[leading], n, scratch);
-        if (leading == 1) leftState->gain = rightState->gain;
-      }
-    } else {
-      FillSamples(output[0], 1.0f, n);
-      FillSamples(output[1], 1.0f, n);
-    }
-
-    for (int32_t c = 0; c < 2; ++c) {
-      input[c] += n;
-      output[c] += n;
-    }
-  }
 }
 
 }  // namespace tessil

@@ -44,44 +44,66 @@ inline SectionCoefficients* CascadeSection(CascadeCoefficients* set, int32_t sec
   return reinterpret_cast<SectionCoefficients*>(set + 1 + kCascadeSectionStride * section);
 }
 
-// Denormal-flush cursor over one block's filter state. Entries are 32-bit indices of state floats
-// relative to base, so the ring storage keeps four bytes per entry whatever the pointer width.
+// Denormal-flush cursor over one block's filter state. Each entry is the byte distance from the
+// entry storage to its state float: four bytes per entry whatever the pointer width, and no base
+// pointer, so the binding stays six words on a 32-bit target. State and storage always share one
+// state-block region, so the distance fits easily.
 struct FlushRing {
-  uint32_t* items;  // visiting order, one entry per state float
-  float* base;      // the state area the entries index into
-  int32_t cursor;   // next entry to visit; persists from call to call
-  int32_t length;   // number of entries
+  int32_t* items;  // visiting order, one entry per state float
+  int32_t cursor;  // next entry to visit; persists from call to call
+  int32_t length;  // number of entries
 };
+
+// The state float that ring entry `index` stands for.
+inline float* FlushRingEntry(const FlushRing* ring, int32_t index) {
+  return reinterpret_cast<float*>(reinterpret_cast<char*>(ring->items) + ring->items[index]);
+}
 
 // Ties one filter or equaliser block to its area of the engine state block: coefficients, then the
 // state area right after them, then the ring's entry storage right after the state.
 struct FilterStateBinding {
   CascadeCoefficients* coefficients;
   float* state;
-  uint32_t* ringStorage;
+  int32_t* ringStorage;
   FlushRing ring;
 };
+// The engine state block places these records between the areas, so their size is part of its
+// layout on the 32-bit target.
+static_assert(sizeof(void*) != 4 || sizeof(FilterStateBinding) == 6 * 4);
 
 // Visits `visits` ring entries, zeroing every value strictly inside (-1e-15, 1e-15); NaN stays.
 void SweepFlushRing(FlushRing* ring, int32_t visits);
 
-// Appends `count` consecutive state floats starting at base[first] to the ring, in order.
-void AppendFlushRingRange(FlushRing* ring, uint32_t first, int32_t count);
+// Appends `count` consecutive state floats starting at `first` to the ring, in order.
+void AppendFlushRingRange(FlushRing* ring, float* first, int32_t count);
 
 void RunSectionDF1(const float* input, float* output, int32_t count, const float* coefficients,
                    float* state);
 void RunSectionTDF2(const float* input, float* output, int32_t count, const float* coefficients,
                     float* state);
+// Runs a transposed-direct-form-II section that is an exact identity (a unity peaking band) as
+// output = input + 0.0f, bit for bit what RunSectionTDF2 gives; returns false, touching nothing,
+// when the section, its state or the block does not allow it.
+bool PassIdentitySectionTDF2(const float* input, float* output, int32_t count,
+                             const float* coefficients, float* state);
 // Runs only the positions step-1, 2*step-1, ... below count; other outputs are left untouched.
 void RunBandPassStrided(const float* input, float* output, int32_t count,
                         const float* coefficients, float* state, int32_t step);
 
 // Section 0 reads input, later sections run in place on output; four ring entries are swept after
 // every section run. Order 0 copies input to output and touches neither state nor ring. Return 0.
+// The TDF2 runner passes identity sections through PassIdentitySectionTDF2.
 int32_t RunCascadeDF1(const CascadeCoefficients* coefficients, float* stateArea,
                       const float* input, float* output, int32_t count, FlushRing* ring);
 int32_t RunCascadeTDF2(const CascadeCoefficients* coefficients, float* stateArea,
                        const float* input, float* output, int32_t count, FlushRing* ring);
+
+// Both channels of a stereo pair through their own direct-form-I cascades, in place, with the
+// result of RunCascadeDF1 on each; the channels run together when their orders match.
+int32_t RunCascadeDF1Pair(const CascadeCoefficients* leftCoefficients, float* leftStateArea,
+                          FlushRing* leftRing, float* left,
+                          const CascadeCoefficients* rightCoefficients, float* rightStateArea,
+                          FlushRing* rightRing, float* right, int32_t count);
 
 // Sets byteCount bytes to value when the range is non-empty; every clearing of coefficient or
 // state memory goes through here.

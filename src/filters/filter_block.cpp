@@ -112,33 +112,33 @@ void FilterReset(FilterBlock* block) {
 }
 
 int32_t FilterSetEnabled(FilterBlock* block, int32_t enabled) {
-  if (enabled != 0 && enabled != 1) return 3;
+  if (enabled != 0 && enabled != 1) return kResultBadSwitch;
   StoreRelaxed(block->enabled, enabled);
   FilterRedesign(block);
-  return 0;
+  return kResultSuccess;
 }
 
 int32_t FilterSetSampleRate(FilterBlock* block, int32_t sampleRate) {
-  if (sampleRate < 0 || sampleRate / 2 <= 20) return 1;
+  if (sampleRate < 0 || sampleRate / 2 <= 20) return kResultOutOfRange;
   block->sampleRate = sampleRate;
   FilterRedesign(block);
-  return 0;
+  return kResultSuccess;
 }
 
 int32_t FilterSetFrequency(FilterBlock* block, int32_t frequency) {
   // Compared unsigned, so every negative value is refused as well.
   const uint32_t hertz = static_cast<uint32_t>(frequency);
-  if (hertz < 20u || hertz > 20000u) return 1;
+  if (hertz < 20u || hertz > 20000u) return kResultOutOfRange;
   block->frequency = frequency;
   FilterRedesign(block);
-  return 0;
+  return kResultSuccess;
 }
 
 int32_t FilterSetOrder(FilterBlock* block, int32_t order) {
-  if (order < kMinimumFilterOrder || order > kMaximumFilterOrder) return 1;
+  if (order < kMinimumFilterOrder || order > kMaximumFilterOrder) return kResultOutOfRange;
   block->order = order;
   if (IsBound(block)) FilterBind(block, block->binding, block->area);
-  return 0;
+  return kResultSuccess;
 }
 
 int32_t FilterGetEnabled(const FilterBlock* block) { return LoadRelaxed(block->enabled); }
@@ -154,13 +154,12 @@ void FilterBind(FilterBlock* block, FilterStateBinding* binding, float* area) {
   binding->state = area + kCascadeSectionStride * sections + 1;
   FilterRedesign(block);
   ZeroFill(binding->state, sizeof(float) * static_cast<size_t>(stateFloats), 0);
-  // The ring entries are four-byte indices, so they share the area's four-byte slots.
-  binding->ringStorage = reinterpret_cast<uint32_t*>(binding->state + stateFloats);
+  // The ring entries are four-byte distances, so they share the area's four-byte slots.
+  binding->ringStorage = reinterpret_cast<int32_t*>(binding->state + stateFloats);
   binding->ring.items = binding->ringStorage;
-  binding->ring.base = binding->state;
   binding->ring.cursor = 0;
   binding->ring.length = 0;
-  AppendFlushRingRange(&binding->ring, 0, stateFloats);
+  AppendFlushRingRange(&binding->ring, binding->state, stateFloats);
 }
 
 void FilterRedesign(FilterBlock* block) {
@@ -180,13 +179,21 @@ int32_t FilterCopyFrom(FilterBlock* destination, const FilterBlock* source) {
   FilterSetSampleRate(destination, source->sampleRate);
   FilterSetFrequency(destination, source->frequency);
   FilterSetOrder(destination, source->order);
-  return 0;
+  return kResultSuccess;
 }
 
 int32_t FilterProcess(FilterBlock* block, const float* input, float* output, int32_t count) {
   FilterStateBinding* binding = block->binding;
   return RunCascadeDF1(binding->coefficients, binding->state, input, output, count,
                        &binding->ring);
+}
+
+int32_t FilterProcessPair(FilterBlock* left, FilterBlock* right, float* leftBuffer,
+                          float* rightBuffer, int32_t count) {
+  FilterStateBinding* l = left->binding;
+  FilterStateBinding* r = right->binding;
+  return RunCascadeDF1Pair(l->coefficients, l->state, &l->ring, leftBuffer, r->coefficients,
+                           r->state, &r->ring, rightBuffer, count);
 }
 
 }  // namespace tessil

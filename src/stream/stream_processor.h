@@ -4,18 +4,20 @@
 
 #include "chain/engine.h"
 #include "stream/dither.h"
+#include "stream/processor_owner.h"
 #include "tessil/tessil.h"
 
 namespace tessil {
 
-class TessilManager;
-
-inline constexpr int32_t kProcessorBlockFrames = 240;
+inline constexpr int32_t kProcessorBlockFrames = kTessilBlockFrames;
 inline constexpr int32_t kProcessorChannelFrames = 960;
 inline constexpr int32_t kProcessorScratchFloats = 4844;
 // A stream whose buffers are not whole blocks runs this many frames late, so that every chunk the
 // chain sees is a whole block.
-inline constexpr int32_t kShortBufferLatency = kProcessorBlockFrames - 1;
+inline constexpr int32_t kShortBufferLatency = kTessilShortBufferLatencyFrames;
+static_assert(kShortBufferLatency == kProcessorBlockFrames - 1);
+// Hosts compensate the look-ahead from the published figure.
+static_assert(kCoreLookAhead == kTessilLookAheadFrames);
 
 class StreamProcessor final : public IStreamProcessor {
  public:
@@ -23,20 +25,20 @@ class StreamProcessor final : public IStreamProcessor {
   static void* operator new(size_t, void* block) { return block; }
   static void operator delete(void* block);
 
-  explicit StreamProcessor(TessilManager* owner);
+  explicit StreamProcessor(ProcessorOwner* owner);
   ~StreamProcessor() override;
 
   void Release() override;
   NTSTATUS Init(ULONG sampleRate, USHORT bitsPerSample, USHORT channels, ULONG reserved) override;
   void Process(const float* input, ULONG frames, float* output, ULONG reserved) override;
 
-  // What the manager uses of a listed processor.
+  // What the owner uses of a listed processor.
   static StreamProcessor* FromListEntry(LIST_ENTRY* entry);
   LIST_ENTRY* ListEntry() { return &listEntry_; }
   EngineContext* Engine() { return engine_; }
   FAST_MUTEX* ProcessingMutex() { return &processingMutex_; }
   bool IsComplete() const { return engine_ != nullptr && stateBlock_ != nullptr; }
-  // The manager went away first: this processor no longer unregisters itself.
+  // The owner went away first: this processor no longer unregisters itself.
   void DetachOwner() { owner_ = nullptr; }
 
  private:
@@ -55,7 +57,7 @@ class StreamProcessor final : public IStreamProcessor {
   void ProcessAligned(const Format& format, const float* input, ULONG frames, float* output);
   void ProcessQueued(const Format& format, const float* input, ULONG frames, float* output);
 
-  TessilManager* owner_;
+  ProcessorOwner* owner_;
   EngineStateBlock* stateBlock_;
   float scratch_[kProcessorScratchFloats];
   float channelBuffers_[4][kProcessorChannelFrames];  // input 0, input 1, output 0, output 1

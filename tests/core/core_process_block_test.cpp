@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/core.h"
+#include "core/core_process_block.h"
 #include "core/core_test_support.h"
 
 namespace tessil {
@@ -357,7 +358,7 @@ TEST(CoreProcessBlock, SoakStaysFiniteAndKeepsItsReferences) {
       EXPECT_EQ(after->weightTable1, before->weightTable1);
       EXPECT_EQ(CurrentWeights(after), CurrentWeights(before));
       EXPECT_EQ(after->flushRing.items, after->flushRingStorage);
-      EXPECT_EQ(after->flushRing.base, after->bandState);
+      EXPECT_EQ(FlushRingEntry(&after->flushRing, 0), after->bandState);
       EXPECT_EQ(after->flushRing.length, 32);
       EXPECT_EQ(std::memcmp(after->flushRingStorage, before->flushRingStorage,
                             sizeof after->flushRingStorage),

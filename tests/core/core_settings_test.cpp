@@ -172,8 +172,9 @@ TEST(CoreSettings, SetUpBindsTablesAndStartsFromAClearedState) {
       EXPECT_EQ(state.flushRing.length, 32);
       EXPECT_EQ(state.flushRing.cursor, 0);
       EXPECT_EQ(state.flushRing.items, state.flushRingStorage);
-      EXPECT_EQ(state.flushRing.base, state.bandState);
-      for (uint32_t i = 0; i < 32; ++i) EXPECT_EQ(state.flushRingStorage[i], i);
+      for (int32_t i = 0; i < 32; ++i) {
+        EXPECT_EQ(FlushRingEntry(&state.flushRing, i), state.bandState + i);
+      }
     }
   }
 }
