@@ -15,7 +15,8 @@ class TessilManager final : public ITessilManager {
   static void operator delete(void* block);
 
   TessilManager();
-  ~TessilManager() override;
+  ~TessilManager() TESSIL_OVERRIDE_DESTRUCTOR;
+  TESSIL_DELETING_DESTRUCTOR(TessilManager)
 
   // Interface slots 1 to 15.
   void Release() override;
