@@ -10,9 +10,9 @@ namespace {
 bool InRange(float value, float low, float high) { return value >= low && value <= high; }
 
 int32_t SetGainWord(float* word, float value, float high) {
-  if (!InRange(value, 0.0f, high)) return 1;
+  if (!InRange(value, 0.0f, high)) return kResultOutOfRange;
   StoreRelaxed(*word, value);
-  return 0;
+  return kResultSuccess;
 }
 
 // A left/right pair is set together, left first; a refusal by the left block leaves the right
@@ -138,9 +138,9 @@ void EngineBindRate(EngineContext* context, int32_t rate) {
 
 int32_t EngineSetEnable(EngineContext* context, int32_t value) {
   // The master switch answers a bad value with 1, unlike the block switches.
-  if (value != 0 && value != 1) return 1;
+  if (value != 0 && value != 1) return kResultOutOfRange;
   StoreRelaxed(context->enabled, value);
-  return 0;
+  return kResultSuccess;
 }
 
 int32_t EngineGetEnable(const EngineContext* context) { return LoadRelaxed(context->enabled); }

@@ -1,9 +1,6 @@
 // The effect chain of one stream: every processing block, the equaliser band storage, the
-// engine-level settings and the state block that holds all per-rate memory.
-//
-// Result codes of the engine operations: 0 success; 1 value out of range; 3 switch value other
-// than 0 or 1; 4 band index not below the band count (or, for EngineProcessBlock, a block length
-// outside 240..960).
+// engine-level settings and the state block that holds all per-rate memory. Operations answer
+// with the result codes of filters/result_codes.h.
 #pragma once
 
 #include <stdint.h>
@@ -13,6 +10,7 @@
 #include "filters/biquad.h"
 #include "filters/equaliser.h"
 #include "filters/filter_block.h"
+#include "filters/result_codes.h"
 
 namespace tessil {
 
@@ -73,9 +71,6 @@ int32_t EnginePrepare44100(EngineContext* context, EngineStateBlock* stateBlock)
 int32_t EnginePrepare48000(EngineContext* context, EngineStateBlock* stateBlock);
 void EngineBindRate(EngineContext* context, int32_t rate);
 
-// Runs one block of n frames (240..960) through the chain; see pipeline.cpp.
-int32_t EngineProcessBlock(EngineContext* context, float* input[2], float* output[2],
-                           float* scratch, int32_t n);
 
 int32_t EngineSetEnable(EngineContext* context, int32_t value);
 int32_t EngineGetEnable(const EngineContext* context);

@@ -3,13 +3,13 @@
 #include <math.h>
 #include <stddef.h>
 
+#include "filters/result_codes.h"
 #include "platform/relaxed.h"
 
 namespace tessil {
 
 // The curve is evaluated in single precision: magnitude scaling, the interpolation weight and the
-// interpolation itself are float operations. This is the one place to widen if the whole-stream
-// reference ever asks for more.
+// interpolation itself are float operations, and the stream's output depends on every bit of them.
 float SoftClipAttenuation(float x) {
   const float magnitude = fabsf(x) * kSoftClipTableScale;
   constexpr int32_t kLast = kSoftClipTableEntries - 1;
@@ -22,19 +22,19 @@ float SoftClipAttenuation(float x) {
 
 int32_t OutputStageProcess(const OutputStage* stage, float* buffer, const float* drive,
                            int32_t stride, int32_t n) {
-  if (LoadRelaxed(stage->enabled) == 0 || n <= 0) return 0;
+  if (LoadRelaxed(stage->enabled) == 0 || n <= 0) return kResultSuccess;
   for (int32_t i = 0; i < n; ++i) {
     const float x = drive[static_cast<ptrdiff_t>(i) * stride] * buffer[i];
     const float attenuation = SoftClipAttenuation(x);
     buffer[i] = x - x * attenuation;
   }
-  return 0;
+  return kResultSuccess;
 }
 
 int32_t OutputStageSetEnable(OutputStage* stage, int32_t enabled) {
-  if (enabled != 0 && enabled != 1) return 3;
+  if (enabled != 0 && enabled != 1) return kResultBadSwitch;
   StoreRelaxed(stage->enabled, enabled);
-  return 0;
+  return kResultSuccess;
 }
 
 int32_t OutputStageGetEnable(const OutputStage* stage) { return LoadRelaxed(stage->enabled); }

@@ -1,4 +1,6 @@
-#include "chain/engine.h"
+#include "chain/pipeline.h"
+
+#include "core/core_process_block.h"
 #include "platform/relaxed.h"
 
 namespace tessil {
@@ -23,7 +25,7 @@ int32_t EngineProcessBlock(EngineContext* context, float* input[2], float* outpu
   const int32_t equaliseLeft = EqualiserGetEnabled(&context->equaliserLeft);
   const int32_t equaliseRight = EqualiserGetEnabled(&context->equaliserRight);
   const bool equalise = (equaliseLeft != 0 || equaliseRight != 0) && context->eqPlacement == 1;
-  if (n < 240 || n > kEngineMaxBlock) return 4;
+  if (n < 240 || n > kEngineMaxBlock) return kResultBadIndex;
 
   float* analysis[2] = {scratch, scratch + n};
   const float inputGain = EngineGetInputGain(context);
@@ -61,7 +63,7 @@ int32_t EngineProcessBlock(EngineContext* context, float* input[2], float* outpu
     const float bypassGain = EngineGetBypassGain(context);
     Scale(input[0], output[0], n, bypassGain);
     Scale(input[1], output[1], n, bypassGain);
-    return 0;
+    return kResultSuccess;
   }
 
   if (coreEnabled != 0) {
@@ -100,7 +102,7 @@ int32_t EngineProcessBlock(EngineContext* context, float* input[2], float* outpu
   const float outputGain = EngineGetOutputGain(context);
   Scale(output[0], output[0], n, outputGain);
   Scale(output[1], output[1], n, outputGain);
-  return 0;
+  return kResultSuccess;
 }
 
 }  // namespace tessil

@@ -53,22 +53,22 @@ const float* CurrentWeights(const CoreChannelState* state) {
 }
 
 int32_t ChannelSetWeighting(CoreChannel* channel, int32_t value) {
-  if (value != 0 && value != 1) return kCoreResultBadSwitch;
+  if (value != 0 && value != 1) return kResultBadSwitch;
   StoreRelaxed(channel->weighting, value);
   if (channel->state != nullptr) WriteWeightingConstants(channel->state, value);
-  return kCoreResultSuccess;
+  return kResultSuccess;
 }
 
 int32_t ChannelSetLevel(CoreChannel* channel, float value) {
-  if (!InLevelRange(value)) return kCoreResultOutOfRange;
+  if (!InLevelRange(value)) return kResultOutOfRange;
   StoreRelaxed(channel->level, value);
-  return kCoreResultSuccess;
+  return kResultSuccess;
 }
 
 int32_t ChannelSetCeiling(CoreChannel* channel, float value) {
-  if (!InLevelRange(value)) return kCoreResultOutOfRange;
+  if (!InLevelRange(value)) return kResultOutOfRange;
   StoreRelaxed(channel->ceiling, value);
-  return kCoreResultSuccess;
+  return kResultSuccess;
 }
 
 void ChannelDefaults(CoreChannel* channel) {
@@ -134,9 +134,9 @@ void ChannelPrepare(CoreChannel* channel, CoreChannelState* state, CoreSampleBuf
 }
 
 int32_t CoreSetEnable(LoudnessCore* core, int32_t value) {
-  if (value != 0 && value != 1) return kCoreResultBadSwitch;
+  if (value != 0 && value != 1) return kResultBadSwitch;
   StoreRelaxed(core->enabled, value);
-  return kCoreResultSuccess;
+  return kResultSuccess;
 }
 
 int32_t CoreGetEnable(const LoudnessCore* core) { return LoadRelaxed(core->enabled); }
@@ -145,8 +145,7 @@ int32_t CoreSetWeighting(LoudnessCore* core, int32_t value) {
   // Both channels are always attempted, so a pair never ends up half set by one call.
   const int32_t left = ChannelSetWeighting(&core->left, value);
   const int32_t right = ChannelSetWeighting(&core->right, value);
-  return left == kCoreResultSuccess && right == kCoreResultSuccess ? kCoreResultSuccess
-                                                                   : kCoreResultOutOfRange;
+  return left == kResultSuccess && right == kResultSuccess ? kResultSuccess : kResultOutOfRange;
 }
 
 int32_t CoreGetWeighting(const LoudnessCore* core) { return LoadRelaxed(core->left.weighting); }
@@ -154,8 +153,7 @@ int32_t CoreGetWeighting(const LoudnessCore* core) { return LoadRelaxed(core->le
 int32_t CoreSetLevel(LoudnessCore* core, float value) {
   const int32_t left = ChannelSetLevel(&core->left, value);
   const int32_t right = ChannelSetLevel(&core->right, value);
-  return left == kCoreResultSuccess && right == kCoreResultSuccess ? kCoreResultSuccess
-                                                                   : kCoreResultOutOfRange;
+  return left == kResultSuccess && right == kResultSuccess ? kResultSuccess : kResultOutOfRange;
 }
 
 float CoreGetLevel(const LoudnessCore* core) { return LoadRelaxed(core->left.level); }

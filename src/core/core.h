@@ -17,6 +17,7 @@
 
 #include "core/core_tables.h"
 #include "filters/biquad.h"
+#include "filters/result_codes.h"
 
 namespace tessil {
 
@@ -37,11 +38,6 @@ inline constexpr int32_t kCoreScratchCurve = 0;
 inline constexpr int32_t kCoreScratchSteps = kCoreFrameLength;
 inline constexpr int32_t kCoreScratchEnvelope = 2 * kCoreFrameLength;
 static_assert(kCoreScratchEnvelope + kCoreFrameLength + 2 * kCoreLookAhead == kCoreScratchFloats);
-
-// Setter results.
-inline constexpr int32_t kCoreResultSuccess = 0;
-inline constexpr int32_t kCoreResultOutOfRange = 1;
-inline constexpr int32_t kCoreResultBadSwitch = 3;
 
 // Linear level and ceiling range, 10^-4.5 to 1, inclusive.
 inline constexpr float kCoreLevelMinimum = 3.1622778e-05f;
@@ -131,14 +127,6 @@ void CoreApplySettings(LoudnessCore* destination, const LoudnessCore* source);
 void CorePrepare32000(LoudnessCore* core, CoreRegion* region);
 void CorePrepare44100(LoudnessCore* core, CoreRegion* region);
 void CorePrepare48000(LoudnessCore* core, CoreRegion* region);
-
-// The core's entry point (gain_stage.cpp). Works through count samples in frames of 240 (480, 720
-// and 960 give 2, 3 and 4 frames; any other count is one frame of the first 240 samples). Each
-// input is delayed in place by 22 samples, continuously across calls; each output receives one
-// gain factor per processed sample. scratch holds kCoreScratchFloats floats. The core must be
-// bound.
-void CoreProcessBlock(LoudnessCore* core, float* inputs[2], float* outputs[2], float* scratch,
-                      int32_t count);
 
 int32_t ChannelSetWeighting(CoreChannel* channel, int32_t value);
 int32_t ChannelSetLevel(CoreChannel* channel, float value);

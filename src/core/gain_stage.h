@@ -1,6 +1,6 @@
-// Gain stage and frame driver of the core: a per-sample gain that creeps towards the target, is
-// pulled down ahead of peaks by the look-ahead limit, and has its downward steps smoothed into
-// ramps; the driver links the two channels frame by frame.
+// Gain stage of the core: a per-sample gain that creeps towards the target, is pulled down ahead
+// of peaks by the look-ahead limit, and has its downward steps smoothed into ramps. The frame
+// driver in core_process_block.h decides which of these runs for each frame.
 #pragma once
 
 #include <stdint.h>

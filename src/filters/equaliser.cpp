@@ -70,34 +70,34 @@ void EqualiserReset(EqualiserBlock* block) {
 }
 
 int32_t EqualiserSetEnabled(EqualiserBlock* block, int32_t enabled) {
-  if (enabled != 0 && enabled != 1) return 3;
+  if (enabled != 0 && enabled != 1) return kResultBadSwitch;
   StoreRelaxed(block->enabled, enabled);
-  return 0;
+  return kResultSuccess;
 }
 
 int32_t EqualiserGetEnabled(const EqualiserBlock* block) { return LoadRelaxed(block->enabled); }
 
 int32_t EqualiserSetSampleRate(EqualiserBlock* block, int32_t sampleRate) {
-  if (sampleRate < 0 || sampleRate / 2 <= 20) return 1;
+  if (sampleRate < 0 || sampleRate / 2 <= 20) return kResultOutOfRange;
   block->sampleRate = sampleRate;
   EqualiserRedesignAll(block);
-  return 0;
+  return kResultSuccess;
 }
 
 int32_t EqualiserSetBandEnabled(EqualiserBlock* block, uint32_t index, int32_t enabled) {
-  if (!IsValidIndex(block, index)) return 4;
-  if (enabled != 0 && enabled != 1) return 3;
+  if (!IsValidIndex(block, index)) return kResultBadIndex;
+  if (enabled != 0 && enabled != 1) return kResultBadSwitch;
   EqualiserBand* band = &block->bands[index];
   if (LoadRelaxed(band->enabled) != enabled) {
     StoreRelaxed(band->enabled, enabled);
     EqualiserUpdateBand(block, index);
   }
-  return 0;
+  return kResultSuccess;
 }
 
 int32_t EqualiserSetBandGain(EqualiserBlock* block, uint32_t index, float gain) {
-  if (!IsValidIndex(block, index)) return 4;
-  if (isnan(gain)) return 1;  // a NaN would survive the clamp and poison the band
+  if (!IsValidIndex(block, index)) return kResultBadIndex;
+  if (isnan(gain)) return kResultOutOfRange;  // a NaN would survive the clamp and poison the band
   if (gain < kMinimumGain) gain = kMinimumGain;
   if (gain > kMaximumGain) gain = kMaximumGain;
   EqualiserBand* band = &block->bands[index];
@@ -105,11 +105,11 @@ int32_t EqualiserSetBandGain(EqualiserBlock* block, uint32_t index, float gain) 
     band->gain = gain;
     EqualiserUpdateBand(block, index);
   }
-  return 0;
+  return kResultSuccess;
 }
 
 int32_t EqualiserSetBandFrequency(EqualiserBlock* block, uint32_t index, uint32_t hertz) {
-  if (!IsValidIndex(block, index)) return 4;
+  if (!IsValidIndex(block, index)) return kResultBadIndex;
   if (hertz < kMinimumFrequency) hertz = kMinimumFrequency;
   if (hertz > kMaximumFrequency) hertz = kMaximumFrequency;
   EqualiserBand* band = &block->bands[index];
@@ -117,12 +117,12 @@ int32_t EqualiserSetBandFrequency(EqualiserBlock* block, uint32_t index, uint32_
     band->frequency = hertz;
     EqualiserUpdateBand(block, index);
   }
-  return 0;
+  return kResultSuccess;
 }
 
 int32_t EqualiserSetBandQ(EqualiserBlock* block, uint32_t index, float q) {
-  if (!IsValidIndex(block, index)) return 4;
-  if (isnan(q)) return 1;
+  if (!IsValidIndex(block, index)) return kResultBadIndex;
+  if (isnan(q)) return kResultOutOfRange;
   if (q < kMinimumQ) q = kMinimumQ;
   if (q > kMaximumQ) q = kMaximumQ;
   EqualiserBand* band = &block->bands[index];
@@ -130,7 +130,7 @@ int32_t EqualiserSetBandQ(EqualiserBlock* block, uint32_t index, float q) {
     band->q = q;
     EqualiserUpdateBand(block, index);
   }
-  return 0;
+  return kResultSuccess;
 }
 
 int32_t EqualiserGetBandEnabled(const EqualiserBlock* block, uint32_t index) {
@@ -160,12 +160,12 @@ void EqualiserResetBand(EqualiserBlock* block, uint32_t index) {
 }
 
 int32_t EqualiserSetBandCount(EqualiserBlock* block, uint32_t count) {
-  if (count > static_cast<uint32_t>(kEqualiserBands)) return 1;
+  if (count > static_cast<uint32_t>(kEqualiserBands)) return kResultOutOfRange;
   const uint32_t previous = block->bandCount;
   block->bandCount = count;
   for (uint32_t index = previous; index < count; ++index) EqualiserResetBand(block, index);
   if (IsBound(block)) EqualiserBind(block, block->binding, block->area);
-  return 0;
+  return kResultSuccess;
 }
 
 void EqualiserUpdateBand(EqualiserBlock* block, uint32_t index) {
@@ -211,7 +211,7 @@ int32_t EqualiserCopyFrom(EqualiserBlock* destination, const EqualiserBlock* sou
     to.q = from.q;
     EqualiserUpdateBand(destination, index);
   }
-  return 0;
+  return kResultSuccess;
 }
 
 int32_t EqualiserProcess(EqualiserBlock* block, float* buffer, int32_t count) {
@@ -221,7 +221,7 @@ int32_t EqualiserProcess(EqualiserBlock* block, float* buffer, int32_t count) {
     RunCascadeTDF2(binding->coefficients + kEqualiserBandEntries * index,
                    binding->state + 2 * index, buffer, buffer, count, &binding->ring);
   }
-  return 0;
+  return kResultSuccess;
 }
 
 }  // namespace tessil

@@ -19,6 +19,7 @@
 #include <stdint.h>
 
 #include "filters/biquad.h"
+#include "filters/result_codes.h"
 
 namespace tessil {
 

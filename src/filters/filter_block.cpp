@@ -112,33 +112,33 @@ void FilterReset(FilterBlock* block) {
 }
 
 int32_t FilterSetEnabled(FilterBlock* block, int32_t enabled) {
-  if (enabled != 0 && enabled != 1) return 3;
+  if (enabled != 0 && enabled != 1) return kResultBadSwitch;
   StoreRelaxed(block->enabled, enabled);
   FilterRedesign(block);
-  return 0;
+  return kResultSuccess;
 }
 
 int32_t FilterSetSampleRate(FilterBlock* block, int32_t sampleRate) {
-  if (sampleRate < 0 || sampleRate / 2 <= 20) return 1;
+  if (sampleRate < 0 || sampleRate / 2 <= 20) return kResultOutOfRange;
   block->sampleRate = sampleRate;
   FilterRedesign(block);
-  return 0;
+  return kResultSuccess;
 }
 
 int32_t FilterSetFrequency(FilterBlock* block, int32_t frequency) {
   // Compared unsigned, so every negative value is refused as well.
   const uint32_t hertz = static_cast<uint32_t>(frequency);
-  if (hertz < 20u || hertz > 20000u) return 1;
+  if (hertz < 20u || hertz > 20000u) return kResultOutOfRange;
   block->frequency = frequency;
   FilterRedesign(block);
-  return 0;
+  return kResultSuccess;
 }
 
 int32_t FilterSetOrder(FilterBlock* block, int32_t order) {
-  if (order < kMinimumFilterOrder || order > kMaximumFilterOrder) return 1;
+  if (order < kMinimumFilterOrder || order > kMaximumFilterOrder) return kResultOutOfRange;
   block->order = order;
   if (IsBound(block)) FilterBind(block, block->binding, block->area);
-  return 0;
+  return kResultSuccess;
 }
 
 int32_t FilterGetEnabled(const FilterBlock* block) { return LoadRelaxed(block->enabled); }
@@ -179,7 +179,7 @@ int32_t FilterCopyFrom(FilterBlock* destination, const FilterBlock* source) {
   FilterSetSampleRate(destination, source->sampleRate);
   FilterSetFrequency(destination, source->frequency);
   FilterSetOrder(destination, source->order);
-  return 0;
+  return kResultSuccess;
 }
 
 int32_t FilterProcess(FilterBlock* block, const float* input, float* output, int32_t count) {

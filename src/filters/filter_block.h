@@ -17,6 +17,7 @@
 #include <stdint.h>
 
 #include "filters/biquad.h"
+#include "filters/result_codes.h"
 
 namespace tessil {
 

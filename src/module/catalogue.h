@@ -1,5 +1,6 @@
-// The parameter catalogue: which typed manager operation serves each property id. Ids 13 to 19
-// have handlers of their own and are in no table.
+// The parameter catalogue: which typed manager operation serves each property id. The equaliser
+// ids 13 to 17, whose requests carry a channel and a band, and the core weighting (19) have
+// handlers of their own and are in no table; id 18, the output-stage amount, is a percent row.
 #pragma once
 
 #include "module/manager.h"

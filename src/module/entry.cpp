@@ -1,7 +1,7 @@
 // The module's entry points. The module has no global state: everything lives in the objects
 // that the host obtains through the factory.
 #include "module/manager.h"
-#include "module/pool_tags.h"
+#include "stream/pool_tags.h"
 
 using tessil::TessilManager;
 

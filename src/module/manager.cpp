@@ -1,6 +1,6 @@
 #include "module/manager.h"
 
-#include "module/pool_tags.h"
+#include "stream/pool_tags.h"
 
 namespace tessil {
 
@@ -74,15 +74,14 @@ void TessilManager::UnregisterProcessor(StreamProcessor* processor) {
 }
 
 template <typename... Parameters, typename... Arguments>
-void TessilManager::BroadcastSetting(bool withProcessingMutex,
-                                     int32_t (*setter)(EngineContext*, Parameters...),
+void TessilManager::BroadcastSetting(Push push, int32_t (*setter)(EngineContext*, Parameters...),
                                      Arguments... arguments) {
   AcquireListMutex();
   for (LIST_ENTRY* entry = processors_.Flink; entry != &processors_; entry = entry->Flink) {
     StreamProcessor* processor = StreamProcessor::FromListEntry(entry);
-    if (withProcessingMutex) ExAcquireFastMutex(processor->ProcessingMutex());
+    if (push == Push::kBetweenBlocks) ExAcquireFastMutex(processor->ProcessingMutex());
     setter(processor->Engine(), static_cast<Parameters>(arguments)...);
-    if (withProcessingMutex) ExReleaseFastMutex(processor->ProcessingMutex());
+    if (push == Push::kBetweenBlocks) ExReleaseFastMutex(processor->ProcessingMutex());
   }
   ReleaseListMutex();
 }
@@ -91,24 +90,24 @@ void TessilManager::BroadcastSetting(bool withProcessingMutex,
 // of the list mutex, so concurrent changes leave everyone holding the same winner.
 template <typename Value>
 NTSTATUS TessilManager::SetSwitch(int32_t (*setter)(EngineContext*, int32_t), Value on,
-                                  bool withProcessingMutex) {
+                                  Push push) {
   if (on != 0 && on != 1) return STATUS_INVALID_PARAMETER;
   AcquireListMutex();
   setter(settings_, static_cast<int32_t>(on));
-  BroadcastSetting(withProcessingMutex, setter, static_cast<int32_t>(on));
+  BroadcastSetting(push, setter, static_cast<int32_t>(on));
   ReleaseListMutex();
   return STATUS_SUCCESS;
 }
 
 template <typename Value, typename Parameter>
 NTSTATUS TessilManager::SetValue(int32_t (*setter)(EngineContext*, Parameter), Value value,
-                                 bool withProcessingMutex) {
+                                 Push push) {
   AcquireListMutex();
   NTSTATUS status = STATUS_SUCCESS;
   if (setter(settings_, static_cast<Parameter>(value)) != 0) {
     status = STATUS_INVALID_PARAMETER;
   } else {
-    BroadcastSetting(withProcessingMutex, setter, static_cast<Parameter>(value));
+    BroadcastSetting(push, setter, static_cast<Parameter>(value));
   }
   ReleaseListMutex();
   return status;
@@ -126,11 +125,11 @@ NTSTATUS TessilManager::GetValue(Value (*getter)(const EngineContext*), Result* 
 }
 
 template <typename Setter, typename... Arguments>
-NTSTATUS TessilManager::SetPerChannel(ULONG channel, bool withProcessingMutex, Setter setter,
+NTSTATUS TessilManager::SetPerChannel(ULONG channel, Push push, Setter setter,
                                       Arguments... arguments) {
   if (channel > 1) return STATUS_INVALID_PARAMETER;
   AcquireListMutex();
-  BroadcastSetting(withProcessingMutex, setter, channel, arguments...);
+  BroadcastSetting(push, setter, channel, arguments...);
   const int32_t result = setter(settings_, channel, arguments...);
   ReleaseListMutex();
   return result == 0 ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
@@ -146,60 +145,62 @@ NTSTATUS TessilManager::GetSwitch(int32_t (*getter)(const EngineContext*), BOOLE
 
 // Master and block switches. The filter enables redesign coefficients, so they wait for the
 // processing mutex like every other setting that rewrites filter memory.
-NTSTATUS TessilManager::SetEnable(BOOLEAN on) { return SetSwitch(EngineSetEnable, on, false); }
+NTSTATUS TessilManager::SetEnable(BOOLEAN on) {
+  return SetSwitch(EngineSetEnable, on, Push::kAnyTime);
+}
 NTSTATUS TessilManager::GetEnable(BOOLEAN* on) { return GetSwitch(EngineGetEnable, on); }
 NTSTATUS TessilManager::SetCoreEnable(BOOLEAN on) {
-  return SetSwitch(EngineSetCoreEnable, on, false);
+  return SetSwitch(EngineSetCoreEnable, on, Push::kAnyTime);
 }
 NTSTATUS TessilManager::GetCoreEnable(BOOLEAN* on) { return GetSwitch(EngineGetCoreEnable, on); }
 NTSTATUS TessilManager::SetHighPassEnable(BOOLEAN on) {
-  return SetSwitch(EngineSetHighPassEnable, on, true);
+  return SetSwitch(EngineSetHighPassEnable, on, Push::kBetweenBlocks);
 }
 NTSTATUS TessilManager::GetHighPassEnable(BOOLEAN* on) { return GetSwitch(EngineGetHighPassEnable, on); }
 NTSTATUS TessilManager::SetLowPassEnable(BOOLEAN on) {
-  return SetSwitch(EngineSetLowPassEnable, on, true);
+  return SetSwitch(EngineSetLowPassEnable, on, Push::kBetweenBlocks);
 }
 NTSTATUS TessilManager::GetLowPassEnable(BOOLEAN* on) { return GetSwitch(EngineGetLowPassEnable, on); }
 NTSTATUS TessilManager::SetOutputStageEnable(BOOLEAN on) {
-  return SetSwitch(EngineSetOutputStageEnable, on, false);
+  return SetSwitch(EngineSetOutputStageEnable, on, Push::kAnyTime);
 }
 NTSTATUS TessilManager::GetOutputStageEnable(BOOLEAN* on) { return GetSwitch(EngineGetOutputStageEnable, on); }
 
 NTSTATUS TessilManager::SetInputGain(float gain) {
-  return SetValue(EngineSetInputGain, gain, false);
+  return SetValue(EngineSetInputGain, gain, Push::kAnyTime);
 }
 NTSTATUS TessilManager::GetInputGain(float* gain) { return GetValue(EngineGetInputGain, gain); }
 NTSTATUS TessilManager::SetOutputGain(float gain) {
-  return SetValue(EngineSetOutputGain, gain, false);
+  return SetValue(EngineSetOutputGain, gain, Push::kAnyTime);
 }
 NTSTATUS TessilManager::GetOutputGain(float* gain) {
   return GetValue(EngineGetOutputGain, gain);
 }
 NTSTATUS TessilManager::SetBypassGain(float gain) {
-  return SetValue(EngineSetBypassGain, gain, false);
+  return SetValue(EngineSetBypassGain, gain, Push::kAnyTime);
 }
 NTSTATUS TessilManager::GetBypassGain(float* gain) {
   return GetValue(EngineGetBypassGain, gain);
 }
 NTSTATUS TessilManager::SetCoreLevel(float level) {
-  return SetValue(EngineSetCoreLevel, level, false);
+  return SetValue(EngineSetCoreLevel, level, Push::kAnyTime);
 }
 NTSTATUS TessilManager::GetCoreLevel(float* level) { return GetValue(EngineGetCoreLevel, level); }
 NTSTATUS TessilManager::SetOutputStageAmount(float amount) {
-  return SetValue(EngineSetOutputStageAmount, amount, false);
+  return SetValue(EngineSetOutputStageAmount, amount, Push::kAnyTime);
 }
 NTSTATUS TessilManager::GetOutputStageAmount(float* amount) {
   return GetValue(EngineGetOutputStageAmount, amount);
 }
 
 NTSTATUS TessilManager::SetHighPassFrequency(ULONG hertz) {
-  return SetValue(EngineSetHighPassFrequency, hertz, true);
+  return SetValue(EngineSetHighPassFrequency, hertz, Push::kBetweenBlocks);
 }
 NTSTATUS TessilManager::GetHighPassFrequency(ULONG* hertz) {
   return GetValue(EngineGetHighPassFrequency, hertz);
 }
 NTSTATUS TessilManager::SetLowPassFrequency(ULONG hertz) {
-  return SetValue(EngineSetLowPassFrequency, hertz, true);
+  return SetValue(EngineSetLowPassFrequency, hertz, Push::kBetweenBlocks);
 }
 NTSTATUS TessilManager::GetLowPassFrequency(ULONG* hertz) {
   return GetValue(EngineGetLowPassFrequency, hertz);
@@ -208,21 +209,21 @@ NTSTATUS TessilManager::GetLowPassFrequency(ULONG* hertz) {
 // Orders beyond 10 would not fit a filter block's memory; they are refused before anything else.
 NTSTATUS TessilManager::SetHighPassOrder(ULONG order) {
   if (order < 1 || order > 10) return STATUS_INVALID_PARAMETER;
-  return SetValue(EngineSetHighPassOrder, order, true);
+  return SetValue(EngineSetHighPassOrder, order, Push::kBetweenBlocks);
 }
 NTSTATUS TessilManager::GetHighPassOrder(ULONG* order) {
   return GetValue(EngineGetHighPassOrder, order);
 }
 NTSTATUS TessilManager::SetLowPassOrder(ULONG order) {
   if (order < 1 || order > 10) return STATUS_INVALID_PARAMETER;
-  return SetValue(EngineSetLowPassOrder, order, true);
+  return SetValue(EngineSetLowPassOrder, order, Push::kBetweenBlocks);
 }
 NTSTATUS TessilManager::GetLowPassOrder(ULONG* order) {
   return GetValue(EngineGetLowPassOrder, order);
 }
 
 NTSTATUS TessilManager::SetCoreWeighting(ULONG weighting) {
-  return SetValue(EngineSetCoreWeighting, weighting, false);
+  return SetValue(EngineSetCoreWeighting, weighting, Push::kAnyTime);
 }
 NTSTATUS TessilManager::GetCoreWeighting(ULONG* weighting) {
   return GetValue(EngineGetCoreWeighting, weighting);
@@ -231,20 +232,21 @@ NTSTATUS TessilManager::GetCoreWeighting(ULONG* weighting) {
 // Per-channel operations: the channel is checked first, then the change is pushed to the
 // processors and applied to the settings context, whose answer is the result.
 NTSTATUS TessilManager::SetEqEnable(ULONG channel, BOOLEAN on) {
-  return SetPerChannel(channel, false, EngineSetEqEnable, static_cast<int32_t>(on));
+  return SetPerChannel(channel, Push::kAnyTime, EngineSetEqEnable, static_cast<int32_t>(on));
 }
 NTSTATUS TessilManager::SetEqBandEnable(ULONG channel, ULONG band, BOOLEAN on) {
   // Switching a band redesigns it and clears filter state: never in the middle of a block.
-  return SetPerChannel(channel, true, EngineSetEqBandEnable, band, static_cast<int32_t>(on));
+  return SetPerChannel(channel, Push::kBetweenBlocks, EngineSetEqBandEnable, band,
+                       static_cast<int32_t>(on));
 }
 NTSTATUS TessilManager::SetEqBandGain(ULONG channel, ULONG band, float gain) {
-  return SetPerChannel(channel, true, EngineSetEqBandGain, band, gain);
+  return SetPerChannel(channel, Push::kBetweenBlocks, EngineSetEqBandGain, band, gain);
 }
 NTSTATUS TessilManager::SetEqBandFrequency(ULONG channel, ULONG band, ULONG hertz) {
-  return SetPerChannel(channel, true, EngineSetEqBandFrequency, band, hertz);
+  return SetPerChannel(channel, Push::kBetweenBlocks, EngineSetEqBandFrequency, band, hertz);
 }
 NTSTATUS TessilManager::SetEqBandQ(ULONG channel, ULONG band, float q) {
-  return SetPerChannel(channel, true, EngineSetEqBandQ, band, q);
+  return SetPerChannel(channel, Push::kBetweenBlocks, EngineSetEqBandQ, band, q);
 }
 
 namespace {

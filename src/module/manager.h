@@ -8,7 +8,15 @@
 
 namespace tessil {
 
-class TessilManager final : public ITessilManager {
+// How a change of a setting reaches processors that may be in the middle of a block.
+enum class Push {
+  // A word the pipeline reads with relaxed loads where it uses it: written at any time.
+  kAnyTime,
+  // Redesigns coefficients or clears filter state: waits for each processor's processing mutex.
+  kBetweenBlocks,
+};
+
+class TessilManager final : public ITessilManager, public ProcessorOwner {
  public:
   // Constructed only by CreateTessilManager, in place in a zero-filled non-paged block.
   static void* operator new(size_t, void* block) { return block; }
@@ -65,13 +73,10 @@ class TessilManager final : public ITessilManager {
   NTSTATUS SetCoreWeighting(ULONG weighting);
   NTSTATUS GetCoreWeighting(ULONG* weighting);
 
-  // Called by a processor's destructor only.
-  void UnregisterProcessor(StreamProcessor* processor);
-
-  // The list mutex guards the processor list and every change of a setting; it is recursive for
-  // its owner and always taken before any processing mutex.
-  void AcquireListMutex();
-  void ReleaseListMutex();
+  // What a processor needs of its owner.
+  void UnregisterProcessor(StreamProcessor* processor) override;
+  void AcquireListMutex() override;
+  void ReleaseListMutex() override;
 
   bool HasSettings() const { return settings_ != nullptr; }
   // The master copy; tests compare processors with it.
@@ -82,22 +87,19 @@ class TessilManager final : public ITessilManager {
 
  private:
   template <typename Value>
-  NTSTATUS SetSwitch(int32_t (*setter)(EngineContext*, int32_t), Value on,
-                     bool withProcessingMutex);
+  NTSTATUS SetSwitch(int32_t (*setter)(EngineContext*, int32_t), Value on, Push push);
   template <typename Value, typename Parameter>
-  NTSTATUS SetValue(int32_t (*setter)(EngineContext*, Parameter), Value value,
-                    bool withProcessingMutex);
+  NTSTATUS SetValue(int32_t (*setter)(EngineContext*, Parameter), Value value, Push push);
   template <typename Result, typename Value>
   NTSTATUS GetValue(Value (*getter)(const EngineContext*), Result* result);
   NTSTATUS GetSwitch(int32_t (*getter)(const EngineContext*), BOOLEAN* on);
   template <typename Setter, typename... Arguments>
-  NTSTATUS SetPerChannel(ULONG channel, bool withProcessingMutex, Setter setter,
-                         Arguments... arguments);
+  NTSTATUS SetPerChannel(ULONG channel, Push push, Setter setter, Arguments... arguments);
 
-  // Applies one engine setter to every listed processor, with or without each processor's
-  // processing mutex; the caller holds the list mutex (taken again here, recursively).
+  // Applies one engine setter to every listed processor, holding each processor's processing
+  // mutex if the push says so; the caller holds the list mutex (taken again here, recursively).
   template <typename... Parameters, typename... Arguments>
-  void BroadcastSetting(bool withProcessingMutex, int32_t (*setter)(EngineContext*, Parameters...),
+  void BroadcastSetting(Push push, int32_t (*setter)(EngineContext*, Parameters...),
                         Arguments... arguments);
 
   KMUTEX listMutex_;

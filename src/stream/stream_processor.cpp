@@ -1,7 +1,7 @@
 #include "stream/stream_processor.h"
 
-#include "module/manager.h"
-#include "module/pool_tags.h"
+#include "chain/pipeline.h"
+#include "stream/pool_tags.h"
 #include "platform/relaxed.h"
 
 namespace tessil {
@@ -22,7 +22,7 @@ float ClampOutput(float value) {
 
 void StreamProcessor::operator delete(void* block) { ExFreePool(block); }
 
-StreamProcessor::StreamProcessor(TessilManager* owner) {
+StreamProcessor::StreamProcessor(ProcessorOwner* owner) {
   bitsPerSample_ = 0xFFFF;
   channels_ = 0xFFFF;
   sampleRate_ = 0xFFFFFFFFu;
@@ -69,7 +69,7 @@ NTSTATUS StreamProcessor::Init(ULONG sampleRate, USHORT bitsPerSample, USHORT ch
 
   // The set-up rebinds and redesigns what the manager's pushes touch: keep them out meanwhile,
   // taking the locks in their usual order.
-  TessilManager* owner = owner_;
+  ProcessorOwner* owner = owner_;
   if (owner != nullptr) owner->AcquireListMutex();
   ExAcquireFastMutex(&processingMutex_);
   if (sampleRate < 37566) {
@@ -78,6 +78,11 @@ NTSTATUS StreamProcessor::Init(ULONG sampleRate, USHORT bitsPerSample, USHORT ch
     EnginePrepare44100(engine_, stateBlock_);
   } else {
     EnginePrepare48000(engine_, stateBlock_);
+  }
+  // A stream with fewer than two channels never writes the input buffers it does not use; they
+  // must hold what a fresh processor holds, not what an earlier format left there.
+  for (uint32_t c = channels < 2 ? channels : 2; c < 2; ++c) {
+    ZeroFill(channelBuffers_[c], sizeof channelBuffers_[c], 0);
   }
   DitherSeed(&dither_);
   queued_ = false;
@@ -95,8 +100,16 @@ NTSTATUS StreamProcessor::Init(ULONG sampleRate, USHORT bitsPerSample, USHORT ch
 StreamProcessor::Format StreamProcessor::CurrentFormat() const {
   const uint32_t bits = bitsPerSample_;
   const int64_t half = int64_t{1} << (bits - 1);
-  // A 32-bit stream keeps its largest output below 2^31 once rounded to float.
-  const int64_t outputScale = half - 1 - (bits == 32 ? 4096 : 0);
+  // The largest output must stay a valid integer of the stream's depth once it is a float: a
+  // float holds 24 significant bits, so from 26 bits on half - 1 would round up to half and a
+  // host's integer conversion would wrap it to the most negative value. Those depths take the
+  // largest float below half instead; 32 bits keep their wider margin of 4096.
+  int64_t outputScale = half - 1;
+  if (bits == 32) {
+    outputScale = half - 1 - 4096;
+  } else if (bits >= 26) {
+    outputScale = half - (int64_t{1} << (bits - 25));
+  }
   Format format;
   format.inputScale = static_cast<float>(half);
   format.outputScale = static_cast<float>(outputScale);

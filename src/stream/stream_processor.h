@@ -4,11 +4,10 @@
 
 #include "chain/engine.h"
 #include "stream/dither.h"
+#include "stream/processor_owner.h"
 #include "tessil/tessil.h"
 
 namespace tessil {
-
-class TessilManager;
 
 inline constexpr int32_t kProcessorBlockFrames = 240;
 inline constexpr int32_t kProcessorChannelFrames = 960;
@@ -23,7 +22,7 @@ class StreamProcessor final : public IStreamProcessor {
   static void* operator new(size_t, void* block) { return block; }
   static void operator delete(void* block);
 
-  explicit StreamProcessor(TessilManager* owner);
+  explicit StreamProcessor(ProcessorOwner* owner);
   ~StreamProcessor() TESSIL_OVERRIDE_DESTRUCTOR;
   TESSIL_DELETING_DESTRUCTOR(StreamProcessor)
 
@@ -31,13 +30,13 @@ class StreamProcessor final : public IStreamProcessor {
   NTSTATUS Init(ULONG sampleRate, USHORT bitsPerSample, USHORT channels, ULONG reserved) override;
   void Process(const float* input, ULONG frames, float* output, ULONG reserved) override;
 
-  // What the manager uses of a listed processor.
+  // What the owner uses of a listed processor.
   static StreamProcessor* FromListEntry(LIST_ENTRY* entry);
   LIST_ENTRY* ListEntry() { return &listEntry_; }
   EngineContext* Engine() { return engine_; }
   FAST_MUTEX* ProcessingMutex() { return &processingMutex_; }
   bool IsComplete() const { return engine_ != nullptr && stateBlock_ != nullptr; }
-  // The manager went away first: this processor no longer unregisters itself.
+  // The owner went away first: this processor no longer unregisters itself.
   void DetachOwner() { owner_ = nullptr; }
 
  private:
@@ -56,7 +55,7 @@ class StreamProcessor final : public IStreamProcessor {
   void ProcessAligned(const Format& format, const float* input, ULONG frames, float* output);
   void ProcessQueued(const Format& format, const float* input, ULONG frames, float* output);
 
-  TessilManager* owner_;
+  ProcessorOwner* owner_;
   EngineStateBlock* stateBlock_;
   float scratch_[kProcessorScratchFloats];
   float channelBuffers_[4][kProcessorChannelFrames];  // input 0, input 1, output 0, output 1

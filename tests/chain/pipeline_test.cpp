@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "chain/engine.h"
+#include "chain/pipeline.h"
 #include "support/signals.h"
 
 namespace tessil {

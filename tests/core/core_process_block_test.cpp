@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/core.h"
+#include "core/core_process_block.h"
 #include "core/core_test_support.h"
 
 namespace tessil {

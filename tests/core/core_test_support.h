@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/core.h"
+#include "core/core_process_block.h"
 
 namespace tessil::coretest {
 

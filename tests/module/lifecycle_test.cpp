@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
-#include "module/pool_tags.h"
 #include "platform/testing.h"
+#include "stream/pool_tags.h"
 #include "support/host.h"
 
 namespace tessil {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -101,6 +102,66 @@ TEST(StreamProcessor, ScalesSixteenAndThirtyTwoBitStreamsAsymmetrically) {
   processor->Process(loud.data(), 240, output.data(), 0);
   EXPECT_EQ(output[0], 2147479552.0f);  // stays below 2^31
   EXPECT_LT(output[0], 2147483648.0f);
+}
+
+// A host converts the floats to integers of the stream's depth: a value one step above the
+// largest integer wraps to the most negative one, an audible click.
+TEST(StreamProcessor, EveryDepthStaysWithinItsIntegerRange) {
+  for (const bool chain : {false, true}) {
+    Host host;
+    TessilManager* manager = Typed(host.manager.get());
+    // Both paths are driven well past full scale, so the output clamp decides the extremes.
+    ASSERT_EQ(manager->SetBypassGain(4.0f), STATUS_SUCCESS);
+    ASSERT_EQ(manager->SetOutputGain(4.0f), STATUS_SUCCESS);
+    ASSERT_EQ(manager->SetCoreEnable(0), STATUS_SUCCESS);
+    ASSERT_EQ(manager->SetEnable(chain ? 1 : 0), STATUS_SUCCESS);
+    auto processor = host.NewProcessor();
+    for (USHORT bits = 2; bits <= 32; ++bits) {
+      ASSERT_EQ(processor->Init(48000, bits, 2, 0), STATUS_SUCCESS);
+      const double half = std::ldexp(1.0, bits - 1);
+      // Full scale, beyond it and far beyond it, alternating in sign every 12 frames.
+      std::vector<float> input(2 * 4800);
+      for (size_t i = 0; i < input.size(); ++i) {
+        const float beyond = i % 3 == 0 ? 1.0f : i % 3 == 1 ? 1.5f : 1e6f;
+        const float magnitude = static_cast<float>(half) * beyond;
+        input[i] = (i / 24) % 2 == 0 ? magnitude : -magnitude;
+      }
+      const std::vector<float> output = testing::RunStream(processor.get(), input, 2, 480);
+      const float highest = *std::max_element(output.begin(), output.end());
+      const float lowest = *std::min_element(output.begin(), output.end());
+      EXPECT_LE(highest, half - 1.0) << bits << (chain ? " through the chain" : " in bypass");
+      EXPECT_GE(lowest, -half) << bits << (chain ? " through the chain" : " in bypass");
+      // The clamp is reached, and it sits on the largest float not above the largest integer
+      // (32 bits keep their margin of 4096).
+      float largest = static_cast<float>(half - 1.0);
+      if (largest > half - 1.0) largest = std::nextafter(largest, 0.0f);
+      EXPECT_EQ(highest, bits == 32 ? 2147479552.0f : largest) << bits;
+      EXPECT_EQ(lowest, -highest) << bits;
+    }
+  }
+}
+
+// A mono stream never writes input channel 1, so it must hold what a fresh processor holds
+// there, whatever an earlier stereo stream left behind.
+TEST(StreamProcessor, MonoAfterStereoMatchesAFreshProcessor) {
+  std::vector<float> loud = HostProgramme(48000, 9600, 2);
+  for (float& sample : loud) sample = sample >= 0.0f ? 32767.0f : -32768.0f;
+  const std::vector<float> stereo = HostProgramme(48000, 48000, 2);
+  std::vector<float> mono(48000);
+  for (size_t i = 0; i < mono.size(); ++i) mono[i] = stereo[2 * i];
+  for (const uint32_t bufferFrames : {480u, 441u}) {
+    Host host;
+    auto reused = host.NewProcessor();
+    auto fresh = host.NewProcessor();
+    ASSERT_EQ(reused->Init(48000, 16, 2, 0), STATUS_SUCCESS);
+    testing::RunStream(reused.get(), loud, 2, 480);
+    ASSERT_EQ(reused->Init(48000, 16, 1, 0), STATUS_SUCCESS);
+    ASSERT_EQ(fresh->Init(48000, 16, 1, 0), STATUS_SUCCESS);
+    const std::vector<float> expected = testing::RunStream(fresh.get(), mono, 1, bufferFrames);
+    const std::vector<float> output = testing::RunStream(reused.get(), mono, 1, bufferFrames);
+    EXPECT_EQ(std::memcmp(output.data(), expected.data(), output.size() * sizeof(float)), 0)
+        << bufferFrames;
+  }
 }
 
 TEST(StreamProcessor, SixChannelStreamKeepsTheOtherChannelsAndWorksInPlace) {

@@ -1,5 +1,6 @@
 // Every object and block comes from non-paged pool under its own four-character tag, so a pool
-// dump tells what leaked and whose it was.
+// dump tells what leaked and whose it was. The stream layer is the lowest one that allocates, so
+// the whole list lives here where the module can see it too.
 #pragma once
 
 #include "tessil/tessil.h"
