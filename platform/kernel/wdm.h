@@ -11,6 +11,7 @@
 #undef CONTAINING_RECORD
 #include "platform/containing_record.h"
 #include "platform/ks_types.h"
+#include "platform/pool_tag.h"
 
 // Imported from the kernel-streaming class driver (ks.sys).
 extern "C" __declspec(dllimport) NTSTATUS NTAPI KsPropertyHandler(PIRP Irp,
@@ -18,12 +19,3 @@ extern "C" __declspec(dllimport) NTSTATUS NTAPI KsPropertyHandler(PIRP Irp,
                                                                  const KSPROPERTY_SET* PropertySet);
 
 static_assert(sizeof(void*) == 4, "the kernel image is 32-bit");
-
-// A pool tag is its four characters in memory order (the value 'gMsT' has as a character
-// constant for "TsMg"), so that a pool dump shows the tag as written.
-constexpr ULONG PoolTag(const char (&name)[5]) {
-  return static_cast<ULONG>(static_cast<UCHAR>(name[0])) |
-         static_cast<ULONG>(static_cast<UCHAR>(name[1])) << 8 |
-         static_cast<ULONG>(static_cast<UCHAR>(name[2])) << 16 |
-         static_cast<ULONG>(static_cast<UCHAR>(name[3])) << 24;
-}
