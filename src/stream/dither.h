@@ -15,20 +15,24 @@ struct DitherGenerator {
 };
 
 void DitherSeed(DitherGenerator* generator);
-// The next value of the sequence, 0 .. 2^31 - 1. Inline: it runs once per processed sample.
-inline int32_t DitherNext(DitherGenerator* generator) {
+// The next value of the sequence, 0 .. 2^31 - 1, with the generator's position held by the
+// caller (a local, so that a loop keeps it in a register rather than in the generator).
+inline int32_t DitherStep(int32_t* history, int32_t* position) {
   // With the oldest of 34 terms at `position`, r[i-31] sits 3 places later and r[i-3] 31 later.
-  int32_t* r = generator->history;
-  const int32_t position = generator->position;
-  const int32_t older =
-      position + 3 < kDitherHistory ? position + 3 : position + 3 - kDitherHistory;
-  const int32_t newer =
-      position + 31 < kDitherHistory ? position + 31 : position + 31 - kDitherHistory;
+  const int32_t at = *position;
+  const int32_t older = at + 3 < kDitherHistory ? at + 3 : at + 3 - kDitherHistory;
+  const int32_t newer = at + 31 < kDitherHistory ? at + 31 : at + 31 - kDitherHistory;
   // The generator works modulo 2^32.
-  const uint32_t term = static_cast<uint32_t>(r[older]) + static_cast<uint32_t>(r[newer]);
-  r[position] = static_cast<int32_t>(term);
-  generator->position = position + 1 < kDitherHistory ? position + 1 : 0;
+  const uint32_t term =
+      static_cast<uint32_t>(history[older]) + static_cast<uint32_t>(history[newer]);
+  history[at] = static_cast<int32_t>(term);
+  *position = at + 1 < kDitherHistory ? at + 1 : 0;
   return static_cast<int32_t>(term >> 1);
+}
+
+// The next value of the sequence, 0 .. 2^31 - 1.
+inline int32_t DitherNext(DitherGenerator* generator) {
+  return DitherStep(generator->history, &generator->position);
 }
 
 }  // namespace tessil
