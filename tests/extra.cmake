@@ -3,9 +3,13 @@ if(TESSIL_BUILD_CLI)
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(TESTS_CLI_SNDFILE REQUIRED IMPORTED_TARGET sndfile)
   file(GLOB tests_cli_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cli/*.cpp)
-  add_executable(tests_cli ${tests_cli_sources})
-  target_link_libraries(tests_cli PRIVATE PkgConfig::TESTS_CLI_SNDFILE GTest::gtest GTest::gtest_main pthread)
-  target_include_directories(tests_cli PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+  pkg_check_modules(TESTS_CLI_EBUR128 REQUIRED IMPORTED_TARGET libebur128)
+  # The report's meter is tested in-process against libebur128 itself.
+  add_executable(tests_cli ${tests_cli_sources} ${CMAKE_SOURCE_DIR}/cli/loudness.cpp
+                 ${CMAKE_SOURCE_DIR}/cli/true_peak.cpp)
+  target_link_libraries(tests_cli PRIVATE PkgConfig::TESTS_CLI_SNDFILE PkgConfig::TESTS_CLI_EBUR128
+                        GTest::gtest GTest::gtest_main pthread)
+  target_include_directories(tests_cli PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_SOURCE_DIR})
   # tessil_cli is defined after this folder is read; the generator expression resolves it later.
   target_compile_definitions(tests_cli PRIVATE TESSIL_CLI_PATH="$<TARGET_FILE:tessil_cli>"
     TESSIL_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/data")
