@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the normal build with g++, then the whole suite again under
-# AddressSanitizer + UndefinedBehaviorSanitizer and under ThreadSanitizer with clang.
+# AddressSanitizer + UndefinedBehaviorSanitizer and under ThreadSanitizer with clang, and the
+# 32-bit kernel image with its loader test (scripts/kernel.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
@@ -20,6 +21,8 @@ export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 
 echo "== g++ build and tests"
 run_suite build g++ ""
+echo "== kernel image: cross-built, loaded in a 32-bit process, every stream vector"
+./scripts/kernel.sh
 echo "== clang AddressSanitizer + UndefinedBehaviorSanitizer"
 run_suite build-asan clang++ "address,undefined"
 echo "== clang ThreadSanitizer"
