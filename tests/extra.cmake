@@ -7,8 +7,9 @@ if(TESSIL_BUILD_CLI)
   # The report's meter is tested in-process against libebur128 itself.
   add_executable(tests_cli ${tests_cli_sources} ${CMAKE_SOURCE_DIR}/cli/loudness.cpp
                  ${CMAKE_SOURCE_DIR}/cli/true_peak.cpp)
+  # util: forkpty, for running the binary on a pseudo-terminal.
   target_link_libraries(tests_cli PRIVATE PkgConfig::TESTS_CLI_SNDFILE PkgConfig::TESTS_CLI_EBUR128
-                        GTest::gtest GTest::gtest_main pthread)
+                        GTest::gtest GTest::gtest_main pthread util)
   target_include_directories(tests_cli PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_SOURCE_DIR})
   # tessil_cli is defined after this folder is read; the generator expression resolves it later.
   target_compile_definitions(tests_cli PRIVATE TESSIL_CLI_PATH="$<TARGET_FILE:tessil_cli>"
