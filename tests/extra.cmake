@@ -3,13 +3,11 @@ if(TESSIL_BUILD_CLI)
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(TESTS_CLI_SNDFILE REQUIRED IMPORTED_TARGET sndfile)
   file(GLOB tests_cli_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cli/*.cpp)
-  add_executable(tests_cli ${tests_cli_sources})
-  target_link_libraries(tests_cli PRIVATE PkgConfig::TESTS_CLI_SNDFILE GTest::gtest GTest::gtest_main pthread)
-  target_include_directories(tests_cli PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-  # tessil_cli is defined after this folder is read; the generator expression resolves it later.
-  target_compile_definitions(tests_cli PRIVATE TESSIL_CLI_PATH="$<TARGET_FILE:tessil_cli>"
-    TESSIL_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/data")
-  add_dependencies(tests_cli tessil_cli)
-  gtest_discover_tests(tests_cli TEST_PREFIX "cli." DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT 900)
+  tessil_test_program(tests_cli SOURCES ${tests_cli_sources}
+    LIBRARIES PkgConfig::TESTS_CLI_SNDFILE PREFIX "cli.")
+  if(TARGET tests_cli)
+    # tessil_cli is defined after this folder is read; the generator expression resolves it later.
+    target_compile_definitions(tests_cli PRIVATE TESSIL_CLI_PATH="$<TARGET_FILE:tessil_cli>")
+    add_dependencies(tests_cli tessil_cli)
+  endif()
 endif()
