@@ -15,6 +15,7 @@
 #include "cli/interrupt.h"
 #include "cli/progress.h"
 #include "cli/property_requests.h"
+#include "host/latency.h"
 #include "cli/report.h"
 
 namespace tessil::cli {
@@ -143,8 +144,8 @@ int RunRender(const CommandLine& commandLine) {
   const std::vector<RenderJob> jobs = PlanJobs(commandLine);
   PropertyClient client(manager.get());
   const bool lookaheadActive =
-      client.Read(PropertyById(KSPROPERTY_TESSIL_ENABLE)) != 0 &&
-      client.Read(PropertyById(KSPROPERTY_TESSIL_CORE_ENABLE)) != 0;
+      host::LookAheadActive(client.Read(PropertyById(KSPROPERTY_TESSIL_ENABLE)) != 0,
+                            client.Read(PropertyById(KSPROPERTY_TESSIL_CORE_ENABLE)) != 0);
 
   Progress progress = MakeProgress(jobs);
   const bool toDirectory = !commandLine.outputDirectory.empty();

@@ -9,51 +9,102 @@ namespace tessil::cli {
 
 namespace {
 
+// Audio reaches the thread in chunks of about a third of a second: large enough that handing
+// them over costs next to nothing, small enough to keep the thread busy alongside the stream. A
+// producer that runs more than a few seconds ahead waits, so memory stays bounded.
+constexpr size_t kChunkFrames = 16384;
+constexpr size_t kMaximumQueuedChunks = 16;
+
 double Decibels(double linear) {
   return linear > 0.0 ? 20.0 * std::log10(linear) : -std::numeric_limits<double>::infinity();
 }
 
 }  // namespace
 
-LoudnessMeter::LoudnessMeter(int channels, int sampleRate) : channels_(channels) {
+LoudnessMeter::LoudnessMeter(int channels, int sampleRate)
+    : channels_(channels), peaks_(channels, sampleRate) {
   state_ = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(sampleRate),
-                        EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK);
+                        EBUR128_MODE_I | EBUR128_MODE_LRA);
+  if (state_ != nullptr) thread_ = std::thread([this] { Run(); });
 }
 
 LoudnessMeter::~LoudnessMeter() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  if (thread_.joinable()) thread_.join();
   if (state_ != nullptr) ebur128_destroy(&state_);
 }
 
 void LoudnessMeter::AddHost(const float* host, size_t frames, int hostBits) {
   if (state_ == nullptr || frames == 0) return;
-  const size_t samples = frames * static_cast<size_t>(channels_);
-  nominal_.resize(samples);
   const float scale = std::ldexp(1.0f, 1 - hostBits);
-  for (size_t i = 0; i < samples; ++i) nominal_[i] = host[i] * scale;
-  ebur128_add_frames_float(state_, nominal_.data(), frames);
+  if (filling_.frames > 0 && filling_.scale != scale) HandOver();
+  filling_.scale = scale;
+  filling_.samples.insert(filling_.samples.end(), host,
+                          host + frames * static_cast<size_t>(channels_));
+  filling_.frames += frames;
+  if (filling_.frames >= kChunkFrames) HandOver();
 }
 
-LoudnessFigures LoudnessMeter::Figures() const {
+void LoudnessMeter::HandOver() {
+  if (filling_.frames == 0) return;
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return queue_.size() < kMaximumQueuedChunks; });
+  queue_.push_back(std::move(filling_));
+  filling_ = Chunk{};
+  if (!spare_.empty()) {
+    filling_ = std::move(spare_.back());
+    spare_.pop_back();
+  }
+  filling_.samples.clear();
+  filling_.frames = 0;
+  lock.unlock();
+  changed_.notify_all();
+}
+
+void LoudnessMeter::Run() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+    if (queue_.empty()) return;  // stopping, with nothing left
+    Chunk chunk = std::move(queue_.front());
+    queue_.pop_front();
+    busy_ = true;
+    lock.unlock();
+    changed_.notify_all();
+    Measure(chunk);
+    lock.lock();
+    busy_ = false;
+    spare_.push_back(std::move(chunk));
+    changed_.notify_all();
+  }
+}
+
+void LoudnessMeter::Measure(Chunk& chunk) {
+  for (float& sample : chunk.samples) sample *= chunk.scale;
+  ebur128_add_frames_float(state_, chunk.samples.data(), chunk.frames);
+  peaks_.Add(chunk.samples.data(), chunk.frames);
+}
+
+LoudnessFigures LoudnessMeter::Figures() {
   LoudnessFigures figures;
   if (state_ == nullptr) return figures;
+  HandOver();
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return queue_.empty() && !busy_; });
+  }
   figures.measured = true;
   double value = 0.0;
   figures.integratedLufs = ebur128_loudness_global(state_, &value) == EBUR128_SUCCESS
                                ? value
                                : -std::numeric_limits<double>::infinity();
   figures.rangeLu = ebur128_loudness_range(state_, &value) == EBUR128_SUCCESS ? value : 0.0;
-  double samplePeak = 0.0;
-  double truePeak = 0.0;
-  for (int c = 0; c < channels_; ++c) {
-    if (ebur128_sample_peak(state_, static_cast<unsigned>(c), &value) == EBUR128_SUCCESS) {
-      samplePeak = std::fmax(samplePeak, value);
-    }
-    if (ebur128_true_peak(state_, static_cast<unsigned>(c), &value) == EBUR128_SUCCESS) {
-      truePeak = std::fmax(truePeak, value);
-    }
-  }
-  figures.samplePeakDbfs = Decibels(samplePeak);
-  figures.truePeakDbtp = Decibels(truePeak);
+  figures.samplePeakDbfs = Decibels(peaks_.SamplePeak());
+  figures.truePeakDbtp = Decibels(peaks_.TruePeak());
   return figures;
 }
 

@@ -1,10 +1,18 @@
-// Loudness and peak figures of a signal, measured with libebur128 (ITU-R BS.1770 / EBU R 128).
+// Loudness and peak figures of a signal: integrated loudness and loudness range with libebur128
+// (ITU-R BS.1770 / EBU R 128), sample and true peak with the interpolator in true_peak.h. Each
+// meter measures on a thread of its own while the stream runs.
 #pragma once
 
 #include <ebur128.h>
 
+#include <condition_variable>
 #include <cstddef>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <vector>
+
+#include "cli/true_peak.h"
 
 namespace tessil::cli {
 
@@ -23,14 +31,35 @@ class LoudnessMeter {
   LoudnessMeter(const LoudnessMeter&) = delete;
   LoudnessMeter& operator=(const LoudnessMeter&) = delete;
 
-  // Host samples of a `hostBits` stream, measured at nominal full scale 1.0.
+  // Host samples of a `hostBits` stream, measured at nominal full scale 1.0. The samples are
+  // copied and measured on the meter's thread in chunks; call from one thread only.
   void AddHost(const float* host, size_t frames, int hostBits);
-  LoudnessFigures Figures() const;
+  // Waits until everything added has been measured.
+  LoudnessFigures Figures();
 
  private:
+  struct Chunk {
+    std::vector<float> samples;
+    size_t frames = 0;
+    float scale = 1.0f;
+  };
+  void HandOver();  // queues the chunk being filled
+  void Run();
+  void Measure(Chunk& chunk);
+
   ebur128_state* state_ = nullptr;
   int channels_;
-  std::vector<float> nominal_;
+  TruePeakMeter peaks_;
+
+  Chunk filling_;  // added on the caller's thread, not yet handed over
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Chunk> queue_;     // added, not yet measured
+  std::vector<Chunk> spare_;    // measured, kept for reuse
+  bool busy_ = false;           // the thread holds a chunk
+  bool stopping_ = false;
+  std::thread thread_;
 };
 
 }  // namespace tessil::cli

@@ -8,50 +8,10 @@
 #include <fstream>
 
 #include "cli/errors.h"
-#include "tessil/tessil.h"
 
 namespace tessil::cli {
 
 namespace {
-
-constexpr std::string_view kIdentifierPrefix = "KSPROPERTY_TESSIL_";
-
-struct CatalogueRow {
-  uint32_t id;
-  const char* identifier;
-  PropertyUnit unit;
-  PropertyScope scope;
-  const char* accepted;
-  bool clamped;
-};
-
-// The names come from the id constants themselves, so they cannot drift apart.
-#define TESSIL_PROPERTY(id) static_cast<uint32_t>(id), #id
-
-constexpr CatalogueRow kCatalogue[] = {
-    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_ENABLE), PropertyUnit::Switch, PropertyScope::Stream, "0 or 1", false},
-    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_INPUT_GAIN), PropertyUnit::Decibels, PropertyScope::Stream, "0 dB or less (-999: silence)", false},
-    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_OUTPUT_GAIN), PropertyUnit::Decibels, PropertyScope::Stream, "12 dB or less (-999: silence)", false},
-    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_BYPASS_GAIN), PropertyUnit::Decibels, PropertyScope::Stream, "12 dB or less (-999: silence)", false},
-    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_CORE_ENABLE), PropertyUnit::Switch, PropertyScope::Stream, "0 or 1", false},
-    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_CORE_LEVEL), PropertyUnit::Hundredths, PropertyScope::Stream, "1 to 100 hundredths", false},
-    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_HIGHPASS_ENABLE), PropertyUnit::Switch, PropertyScope::Stream, "0 or 1", false},
-    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_HIGHPASS_FREQUENCY), PropertyUnit::Hertz, PropertyScope::Stream, "20 to 20000 Hz", false},
-    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_HIGHPASS_ORDER), PropertyUnit::Order, PropertyScope::Stream, "1 to 10", false},
-    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_LOWPASS_ENABLE), PropertyUnit::Switch, PropertyScope::Stream, "0 or 1", false},
-    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_LOWPASS_FREQUENCY), PropertyUnit::Hertz, PropertyScope::Stream, "20 to 20000 Hz", false},
-    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_LOWPASS_ORDER), PropertyUnit::Order, PropertyScope::Stream, "1 to 10", false},
-    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_OUTPUT_STAGE_ENABLE), PropertyUnit::Switch, PropertyScope::Stream, "0 or 1", false},
-    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_EQ_ENABLE), PropertyUnit::Switch, PropertyScope::Channel, "0 or 1", false},
-    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_EQ_BAND_ENABLE), PropertyUnit::Switch, PropertyScope::Band, "0 or 1", false},
-    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_EQ_BAND_GAIN), PropertyUnit::Decibels, PropertyScope::Band, "-20 to 20 dB, clamped", true},
-    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_EQ_BAND_FREQUENCY), PropertyUnit::Hertz, PropertyScope::Band, "20 to 20000 Hz, clamped", true},
-    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_EQ_BAND_Q), PropertyUnit::Hundredths, PropertyScope::Band, "25 to 1600 hundredths, clamped", true},
-    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_OUTPUT_STAGE_AMOUNT), PropertyUnit::Hundredths, PropertyScope::Stream, "0 to 100 hundredths", false},
-    {TESSIL_PROPERTY(KSPROPERTY_TESSIL_CORE_WEIGHTING), PropertyUnit::Selector, PropertyScope::Stream, "0 or 1", false},
-};
-
-#undef TESSIL_PROPERTY
 
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
@@ -91,61 +51,6 @@ bool ParseWhole(std::string_view text, int64_t* value) {
 }
 
 }  // namespace
-
-std::string KebabName(std::string_view identifier) {
-  if (identifier.substr(0, kIdentifierPrefix.size()) == kIdentifierPrefix) {
-    identifier.remove_prefix(kIdentifierPrefix.size());
-  }
-  std::string name;
-  for (const char c : identifier) {
-    name += c == '_' ? '-' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return name;
-}
-
-const std::vector<PropertyInfo>& PropertyCatalogue() {
-  static const std::vector<PropertyInfo> catalogue = [] {
-    std::vector<PropertyInfo> rows;
-    for (const CatalogueRow& row : kCatalogue) {
-      rows.push_back({row.id, KebabName(row.identifier), row.unit, row.scope, row.accepted, row.clamped});
-    }
-    return rows;
-  }();
-  return catalogue;
-}
-
-const PropertyInfo* FindProperty(std::string_view name) {
-  for (const PropertyInfo& property : PropertyCatalogue()) {
-    if (property.name == name) return &property;
-  }
-  return nullptr;
-}
-
-const PropertyInfo& PropertyById(uint32_t id) {
-  // The catalogue is in id order, without gaps.
-  return PropertyCatalogue().at(id);
-}
-
-const char* UnitName(PropertyUnit unit) {
-  switch (unit) {
-    case PropertyUnit::Switch: return "switch";
-    case PropertyUnit::Decibels: return "dB";
-    case PropertyUnit::Hundredths: return "hundredths";
-    case PropertyUnit::Hertz: return "Hz";
-    case PropertyUnit::Order: return "order";
-    case PropertyUnit::Selector: return "selector";
-  }
-  return "";
-}
-
-std::string AddressForm(const PropertyInfo& property) {
-  switch (property.scope) {
-    case PropertyScope::Stream: return property.name;
-    case PropertyScope::Channel: return property.name + ".CH";
-    case PropertyScope::Band: return property.name + ".CH.BAND";
-  }
-  return property.name;
-}
 
 PropertySetting ParseSetting(std::string_view text) {
   text = Trim(text);

@@ -1,6 +1,5 @@
-// The driver's twenty properties as the command line names them: kebab-case names derived from
-// the property ids (KSPROPERTY_TESSIL_EQ_BAND_GAIN is eq-band-gain), with the units and ranges
-// the driver works in, and the NAME[.CHANNEL[.BAND]]=VALUE settings that address them.
+// The NAME[.CHANNEL[.BAND]]=VALUE settings that address the driver's properties by the host
+// layer's names (eq-band-gain.0.3=6), alone or as lines of a settings file.
 #pragma once
 
 #include <cstdint>
@@ -8,40 +7,22 @@
 #include <string_view>
 #include <vector>
 
+#include "host/properties.h"
+
 namespace tessil::cli {
 
-enum class PropertyUnit { Switch, Decibels, Hundredths, Hertz, Order, Selector };
-// Stream-wide, one per channel (eq-enable), or one per channel and band (eq-band-*).
-enum class PropertyScope { Stream, Channel, Band };
-
-inline constexpr uint32_t kEqualiserChannels = 2;
-inline constexpr uint32_t kEqualiserBands = 4;
-
-struct PropertyInfo {
-  uint32_t id;
-  std::string name;
-  PropertyUnit unit;
-  PropertyScope scope;
-  // Values the driver accepts, in the property's own units; clamped ones are never refused.
-  const char* accepted;
-  bool clamped;
-};
-
-// All twenty, in id order.
-const std::vector<PropertyInfo>& PropertyCatalogue();
-const PropertyInfo* FindProperty(std::string_view name);
-const PropertyInfo& PropertyById(uint32_t id);
-// "KSPROPERTY_TESSIL_EQ_BAND_GAIN" -> "eq-band-gain"
-std::string KebabName(std::string_view identifier);
-// "dB", "hundredths", ...
-const char* UnitName(PropertyUnit unit);
-// How the property is written on the command line: "eq-band-gain.CH.BAND".
-std::string AddressForm(const PropertyInfo& property);
-
-struct PropertyTarget {
-  uint32_t channel = 0;
-  uint32_t band = 0;
-};
+using host::AddressForm;
+using host::FindProperty;
+using host::kEqualiserBands;
+using host::kEqualiserChannels;
+using host::KebabName;
+using host::PropertyById;
+using host::PropertyCatalogue;
+using host::PropertyInfo;
+using host::PropertyScope;
+using host::PropertyTarget;
+using host::PropertyUnit;
+using host::UnitName;
 
 // One NAME[.CHANNEL[.BAND]]=VALUE setting, resolved. A channel of "both" gives two targets.
 struct PropertySetting {

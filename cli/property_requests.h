@@ -1,35 +1,26 @@
-// The host's side of the driver: the manager and processor handles, and settings sent as real
-// kernel-streaming property requests through ITessilManager::HandlePropertyRequest.
+// The command line's settings sent to the driver through the host layer's property requests,
+// with every refusal reported in words.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "cli/arguments.h"
 #include "cli/property_names.h"
+#include "host/handles.h"
 #include "tessil/tessil.h"
 
 namespace tessil::cli {
 
-struct ManagerReleaser {
-  void operator()(ITessilManager* manager) const { manager->Release(); }
-};
-struct ProcessorReleaser {
-  void operator()(IStreamProcessor* processor) const { processor->Release(); }
-};
-using ManagerHandle = std::unique_ptr<ITessilManager, ManagerReleaser>;
-using ProcessorHandle = std::unique_ptr<IStreamProcessor, ProcessorReleaser>;
-
-// "STATUS_INVALID_PARAMETER (0xC000000D)"
-std::string StatusName(NTSTATUS status);
-// A value in the property's own units: signed for decibels, unsigned otherwise.
-std::string PropertyValueText(const PropertyInfo& property, uint32_t value);
+using host::ManagerHandle;
+using host::ProcessorHandle;
+using host::PropertyValueText;
+using host::StatusName;
 
 class PropertyClient {
  public:
-  explicit PropertyClient(ITessilManager* manager) : manager_(manager) {}
+  explicit PropertyClient(ITessilManager* manager) : requests_(manager) {}
 
   NTSTATUS Set(const PropertyInfo& property, PropertyTarget target, uint32_t value);
   NTSTATUS Get(const PropertyInfo& property, PropertyTarget target, uint32_t* value);
@@ -40,7 +31,7 @@ class PropertyClient {
   void Apply(const PropertySetting& setting);
 
  private:
-  ITessilManager* manager_;
+  host::PropertyClient requests_;
 };
 
 // The presets (--settings) in order, then every --set in order.

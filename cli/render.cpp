@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <memory>
+#include <stdexcept>
 #include <vector>
 
 #include "cli/audio_file.h"
@@ -11,6 +14,9 @@
 #include "cli/interrupt.h"
 #include "cli/loudness.h"
 #include "cli/property_requests.h"
+#include "host/effect_stream.h"
+#include "host/latency.h"
+#include "host/rates.h"
 
 namespace tessil::cli {
 
@@ -56,12 +62,41 @@ class PassThroughQueue {
   size_t head_ = 0;
 };
 
-}  // namespace
+// Channels 0 and 1 of a stream at a rate the driver has no tables for, through the host layer's
+// rate-adapting stream, in place in interleaved host buffers.
+class AdaptedPair {
+ public:
+  AdaptedPair(ITessilManager* manager, int rate, int channels, int bits, size_t bufferFrames)
+      : stride_(static_cast<size_t>(channels)),
+        pair_(channels < 2 ? 1u : 2u),
+        toUnit_(std::ldexp(1.0f, 1 - bits)),
+        toHost_(std::ldexp(1.0f, bits - 1)),
+        stream_(manager, static_cast<uint32_t>(rate), pair_, static_cast<uint32_t>(bits)),
+        planar_(pair_, std::vector<float>(bufferFrames)) {}
 
-int StreamLatencyFrames(bool lookaheadActive, int bufferFrames) {
-  return (lookaheadActive ? kCoreLookaheadFrames : 0) +
-         (bufferFrames % kProcessorBlockFrames != 0 ? kShortBufferLatencyFrames : 0);
-}
+  int LatencyFrames() const { return static_cast<int>(stream_.LatencyFrames()); }
+
+  void Process(float* buffer, size_t frames, bool lookaheadActive) {
+    float* channels[2] = {planar_[0].data(), planar_.back().data()};
+    for (size_t i = 0; i < frames; ++i) {
+      for (uint32_t c = 0; c < pair_; ++c) channels[c][i] = buffer[i * stride_ + c] * toUnit_;
+    }
+    stream_.Run(channels, channels, static_cast<uint32_t>(frames), lookaheadActive);
+    for (size_t i = 0; i < frames; ++i) {
+      for (uint32_t c = 0; c < pair_; ++c) buffer[i * stride_ + c] = channels[c][i] * toHost_;
+    }
+  }
+
+ private:
+  size_t stride_;
+  uint32_t pair_;
+  float toUnit_;
+  float toHost_;
+  host::EffectStream stream_;
+  std::vector<std::vector<float>> planar_;
+};
+
+}  // namespace
 
 int OutputSndfileFormat(OutputFormat format, int inputFormat) {
   switch (format) {
@@ -86,19 +121,35 @@ FileReport RenderFile(ITessilManager* manager, const RenderJob& job, const Rende
   AudioWriter writer(job.output, outputFormat, rate, channels);
   writer.CopyMetadata(reader);
 
-  ProcessorHandle processor(manager->CreateProcessor());
-  if (!processor) throw CliError(job.input + ": the driver could not create a stream processor");
-  const NTSTATUS status = processor->Init(static_cast<ULONG>(rate), static_cast<USHORT>(bits),
-                                          static_cast<USHORT>(channels), 0);
-  if (!NT_SUCCESS(status)) {
-    throw CliError(job.input + ": the processor refused the stream (" + std::to_string(rate) +
-                   " Hz, " + std::to_string(bits) + " bits, " + std::to_string(channels) +
-                   " channels): " + StatusName(status));
-  }
-
   const auto stride = static_cast<size_t>(channels);
   const auto bufferFrames = static_cast<size_t>(options.bufferFrames);
-  const int latency = options.align ? StreamLatencyFrames(lookaheadActive, options.bufferFrames) : 0;
+  // At the driver's own rates the file streams straight through a processor; at any other rate
+  // channels 0 and 1 are resampled to the native rate of their family and back, and the
+  // resamplers' delay joins the latency that alignment trims.
+  ProcessorHandle processor;
+  std::unique_ptr<AdaptedPair> adapted;
+  int streamLatency = 0;
+  if (host::IsNativeRate(static_cast<uint32_t>(rate))) {
+    processor = host::CreateProcessor(manager);
+    if (!processor) throw CliError(job.input + ": the driver could not create a stream processor");
+    const NTSTATUS status = processor->Init(static_cast<ULONG>(rate), static_cast<USHORT>(bits),
+                                            static_cast<USHORT>(channels), 0);
+    if (!NT_SUCCESS(status)) {
+      throw CliError(job.input + ": the processor refused the stream (" + std::to_string(rate) +
+                     " Hz, " + std::to_string(bits) + " bits, " + std::to_string(channels) +
+                     " channels): " + StatusName(status));
+    }
+    streamLatency = static_cast<int>(
+        host::StreamLatencyFrames(lookaheadActive, static_cast<uint32_t>(options.bufferFrames)));
+  } else {
+    try {
+      adapted = std::make_unique<AdaptedPair>(manager, rate, channels, bits, bufferFrames);
+    } catch (const std::runtime_error& error) {
+      throw CliError(job.input + ": " + error.what());
+    }
+    streamLatency = adapted->LatencyFrames();
+  }
+  const int latency = options.align ? streamLatency : 0;
   std::vector<float> buffer(bufferFrames * stride);
   std::vector<float> output(bufferFrames * stride);
   PassThroughQueue passThrough(channels);
@@ -130,7 +181,11 @@ FileReport RenderFile(ITessilManager* manager, const RenderJob& job, const Rende
     if (progress != nullptr) progress->Advance(static_cast<int64_t>(got));
 
     const Clock::time_point start = Clock::now();
-    processor->Process(buffer.data(), static_cast<ULONG>(bufferFrames), buffer.data(), 0);
+    if (adapted) {
+      adapted->Process(buffer.data(), bufferFrames, lookaheadActive);
+    } else {
+      processor->Process(buffer.data(), static_cast<ULONG>(bufferFrames), buffer.data(), 0);
+    }
     processing += Clock::now() - start;
 
     const int64_t first = streamed;

@@ -11,16 +11,6 @@
 
 namespace tessil::cli {
 
-// The core's look-ahead delays the stream while the master enable and the core enable are on.
-inline constexpr int kCoreLookaheadFrames = 22;
-// The processor works in blocks of 240 frames; a stream whose buffers are not whole blocks runs
-// a fixed 239 frames late so that every block it processes is complete.
-inline constexpr int kProcessorBlockFrames = 240;
-inline constexpr int kShortBufferLatencyFrames = 239;
-
-// Frames by which the processor's output trails its input.
-int StreamLatencyFrames(bool lookaheadActive, int bufferFrames);
-
 // The format the output is written in.
 int OutputSndfileFormat(OutputFormat format, int inputFormat);
 

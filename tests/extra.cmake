@@ -2,10 +2,14 @@
 if(TESSIL_BUILD_CLI)
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(TESTS_CLI_SNDFILE REQUIRED IMPORTED_TARGET sndfile)
+  pkg_check_modules(TESTS_CLI_EBUR128 REQUIRED IMPORTED_TARGET libebur128)
   file(GLOB tests_cli_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/cli/*.cpp)
-  tessil_test_program(tests_cli SOURCES ${tests_cli_sources}
-    LIBRARIES PkgConfig::TESTS_CLI_SNDFILE PREFIX "cli.")
+  # The report's meter is tested in-process against libebur128 itself.
+  tessil_test_program(tests_cli SOURCES ${tests_cli_sources} ${CMAKE_SOURCE_DIR}/cli/loudness.cpp
+    ${CMAKE_SOURCE_DIR}/cli/true_peak.cpp
+    LIBRARIES PkgConfig::TESTS_CLI_SNDFILE PkgConfig::TESTS_CLI_EBUR128 PREFIX "cli.")
   if(TARGET tests_cli)
+    target_include_directories(tests_cli PRIVATE ${CMAKE_SOURCE_DIR})
     # tessil_cli is defined after this folder is read; the generator expression resolves it later.
     target_compile_definitions(tests_cli PRIVATE TESSIL_CLI_PATH="$<TARGET_FILE:tessil_cli>")
     add_dependencies(tests_cli tessil_cli)

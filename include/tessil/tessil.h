@@ -1,5 +1,6 @@
 // What a host driver includes to use Tessil: the exported entry points, the manager and stream
-// processor interfaces, and the property set (tessil_properties.h), together with the kernel
+// processor interfaces, the property set (tessil_properties.h) and what a host needs to know
+// about streams and properties (tessil_facts.h), together with the kernel
 // services and types (platform/wdm.h) that a host needs to build and send a property request.
 //
 // The host obtains one manager from CreateTessilManager, one stream processor per audio stream
@@ -9,6 +10,7 @@
 #pragma once
 
 #include "platform/wdm.h"
+#include "tessil/tessil_facts.h"
 #include "tessil/tessil_properties.h"
 
 #define TESSIL_EXPORT __attribute__((visibility("default")))

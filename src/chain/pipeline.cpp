@@ -36,18 +36,14 @@ int32_t EngineProcessBlock(EngineContext* context, float* input[2], float* outpu
 
   int32_t result;
   if (FilterGetEnabled(&context->highPassLeft) != 0) {
-    if ((result = FilterProcess(&context->highPassLeft, analysis[0], analysis[0], n)) != 0) {
-      return result;
-    }
-    if ((result = FilterProcess(&context->highPassRight, analysis[1], analysis[1], n)) != 0) {
+    if ((result = FilterProcessPair(&context->highPassLeft, &context->highPassRight, analysis[0],
+                                    analysis[1], n)) != 0) {
       return result;
     }
   }
   if (FilterGetEnabled(&context->lowPassLeft) != 0) {
-    if ((result = FilterProcess(&context->lowPassLeft, analysis[0], analysis[0], n)) != 0) {
-      return result;
-    }
-    if ((result = FilterProcess(&context->lowPassRight, analysis[1], analysis[1], n)) != 0) {
+    if ((result = FilterProcessPair(&context->lowPassLeft, &context->lowPassRight, analysis[0],
+                                    analysis[1], n)) != 0) {
       return result;
     }
   }

@@ -21,17 +21,21 @@ int32_t BuildGainCurve(const CoreChannel* settings, CoreChannelState* state, flo
   const int32_t lookAhead = state->lookAhead;
   float lastStep = state->lastStep;
   int32_t stepCount = 0;
+  // The prediction for sample j + 1 is the one for sample j moved on by one sample, so the sums
+  // `increment + predicted` are formed once per position and shared: `predicted` is the sum at
+  // position `predictedEnd - 1`, and `hit` the first position (from j on) over the limit. The
+  // first position over the limit always makes a step, and a step starts the sums again from the
+  // stepped gain, so one hit is all that needs remembering.
+  float predicted = gain;
+  int32_t predictedEnd = 0;
+  int32_t hit = -1;
   for (int32_t j = 0; j < n; ++j) {
-    float predicted = gain;
-    int32_t distance = -1;
-    for (int32_t k = 0; k < lookAhead; ++k) {
+    for (; predictedEnd < j + lookAhead; ++predictedEnd) {
       predicted = increment + predicted;
-      if (predicted * envelope[j + k] > limit) {
-        distance = k;
-        break;
-      }
+      if (hit < 0 && predicted * envelope[predictedEnd] > limit) hit = predictedEnd;
     }
-    if (distance >= 0) {
+    if (hit >= 0) {
+      const int32_t distance = hit - j;
       // Reach the limit by the time the peak arrives, and always downwards.
       lastStep = -fabsf((limit - gain) * kReciprocals[distance]);
       gain = lastStep + gain;
@@ -39,6 +43,9 @@ int32_t BuildGainCurve(const CoreChannel* settings, CoreChannelState* state, flo
       increment = 0.0f;
       steps[stepCount] = static_cast<float>(j);
       stepCount += 1;
+      predicted = gain;
+      predictedEnd = j + 1;
+      hit = -1;
     } else {
       gain = increment + gain;
     }

@@ -2,6 +2,10 @@
 
 #include <math.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "filters/biquad.h"
 #include "platform/relaxed.h"
 
@@ -67,6 +71,116 @@ bool ReachesAnalysisGate(const CoreChannelState* state) {
   return state->framePeak >= LoadRelaxed(state->analysisGate);
 }
 
+#if defined(__SSE2__)
+// Four analysis bands side by side, one per lane. Each lane repeats its band's scalar operations
+// in the same order (filter, weight, gates, running sum), so every band's figures are bit for bit
+// those of one band at a time; only the interleaving differs.
+struct BandLanes {
+  __m128 accumulated = _mm_setzero_ps();
+  __m128i passed = _mm_setzero_si128();
+};
+
+inline __m128 Lanes(float b0, float b1, float b2, float b3) { return _mm_setr_ps(b0, b1, b2, b3); }
+
+// The gates and the running sum of one sample of four bands; `scale` multiplies the magnitude
+// on the side each band's scalar loop has it.
+inline __m128 GateAndSum(BandLanes* lanes, __m128 band, __m128 weights, __m128 relativeGate,
+                         __m128 activityGate, __m128 scale, bool scaleFirst) {
+  const __m128 weighted = _mm_mul_ps(weights, band);
+  const __m128 magnitude = _mm_andnot_ps(_mm_set1_ps(-0.0f), weighted);
+  const __m128 passes = _mm_and_ps(_mm_cmpgt_ps(magnitude, relativeGate),
+                                   _mm_cmpgt_ps(magnitude, activityGate));
+  const __m128 term = scaleFirst ? _mm_mul_ps(scale, magnitude) : _mm_mul_ps(magnitude, scale);
+  const __m128 sum = _mm_add_ps(term, lanes->accumulated);
+  lanes->accumulated =
+      _mm_or_ps(_mm_and_ps(passes, sum), _mm_andnot_ps(passes, lanes->accumulated));
+  lanes->passed = _mm_sub_epi32(lanes->passed, _mm_castps_si128(passes));
+  return weighted;
+}
+
+// Bands first..first+3 of the full-rate analysis (direct-form-II-transposed sections); band
+// `first`'s raw and weighted output go to the scratch as the one-band-at-a-time loop leaves them.
+void RunLowBands(CoreChannelState* state, const float* delayed, const float* weights,
+                 float relativeGate, float activityGate, float* weightedOut, float* bandOut,
+                 int32_t n, BandLanes* lanes) {
+  const float* c[4];
+  for (int32_t b = 0; b < 4; ++b) c[b] = state->lowBandCoefficients[b];
+  const __m128 c0 = Lanes(c[0][0], c[1][0], c[2][0], c[3][0]);
+  const __m128 c1 = Lanes(c[0][1], c[1][1], c[2][1], c[3][1]);
+  const __m128 c2 = Lanes(c[0][2], c[1][2], c[2][2], c[3][2]);
+  const __m128 c3 = Lanes(c[0][3], c[1][3], c[2][3], c[3][3]);
+  const __m128 c4 = Lanes(c[0][4], c[1][4], c[2][4], c[3][4]);
+  float* bandState = state->bandState;
+  __m128 s1 = Lanes(bandState[0], bandState[2], bandState[4], bandState[6]);
+  __m128 s2 = Lanes(bandState[1], bandState[3], bandState[5], bandState[7]);
+  const __m128 weight = _mm_loadu_ps(weights);
+  const __m128 relative = _mm_set1_ps(relativeGate), activity = _mm_set1_ps(activityGate);
+  const __m128 scale = _mm_set1_ps(kLowBandScale);
+  for (int32_t i = 0; i < n; ++i) {
+    const __m128 x = _mm_set1_ps(delayed[i]);
+    const __m128 y = _mm_add_ps(s1, _mm_mul_ps(c0, x));
+    s1 = _mm_add_ps(s2, _mm_add_ps(_mm_mul_ps(c2, x), _mm_mul_ps(c1, y)));
+    s2 = _mm_add_ps(_mm_mul_ps(c3, y), _mm_mul_ps(c4, x));
+    const __m128 weighted = GateAndSum(lanes, y, weight, relative, activity, scale, false);
+    _mm_store_ss(bandOut + i, y);
+    _mm_store_ss(weightedOut + i, weighted);
+  }
+  float first[4], second[4];
+  _mm_storeu_ps(first, s1);
+  _mm_storeu_ps(second, s2);
+  for (int32_t b = 0; b < 4; ++b) {
+    bandState[2 * b] = first[b];
+    bandState[2 * b + 1] = second[b];
+  }
+}
+
+// Four strided band-pass bands, band `first` + lane, at every step-th position.
+void RunHighBands(CoreChannelState* state, int32_t first, const float* decimated,
+                  const float* weights, float relativeGate, float activityGate, int32_t n,
+                  BandLanes* lanes) {
+  const float* c[4];
+  for (int32_t b = 0; b < 4; ++b) {
+    c[b] = state->highBandCoefficients[first + b - state->firstHighBand];
+  }
+  const __m128 c0 = Lanes(c[0][0], c[1][0], c[2][0], c[3][0]);
+  const __m128 c1 = Lanes(c[0][1], c[1][1], c[2][1], c[3][1]);
+  const __m128 c2 = Lanes(c[0][2], c[1][2], c[2][2], c[3][2]);
+  float* bandState = state->bandState + 2 * first;
+  __m128 s1 = Lanes(bandState[0], bandState[2], bandState[4], bandState[6]);
+  __m128 s2 = Lanes(bandState[1], bandState[3], bandState[5], bandState[7]);
+  const __m128 weight = _mm_loadu_ps(weights + first);
+  const __m128 relative = _mm_set1_ps(relativeGate), activity = _mm_set1_ps(activityGate);
+  const __m128 scale = _mm_set1_ps(state->highBandScale);
+  const int32_t step = state->decimation;
+  for (int32_t p = step - 1; p < n; p += step) {
+    const __m128 t = _mm_mul_ps(c0, _mm_set1_ps(decimated[p]));
+    const __m128 y = _mm_add_ps(s1, t);
+    s1 = _mm_add_ps(s2, _mm_mul_ps(c1, y));
+    s2 = _mm_sub_ps(_mm_mul_ps(c2, y), t);
+    GateAndSum(lanes, y, weight, relative, activity, scale, true);
+  }
+  float firstState[4], secondState[4];
+  _mm_storeu_ps(firstState, s1);
+  _mm_storeu_ps(secondState, s2);
+  for (int32_t b = 0; b < 4; ++b) {
+    bandState[2 * b] = firstState[b];
+    bandState[2 * b + 1] = secondState[b];
+  }
+}
+
+// Adds lanes 3, 2, 1, 0 in that order: bands are summed from the highest down.
+float AddLanes(float sum, const BandLanes& lanes, float meanScale) {
+  float accumulated[4];
+  int32_t passed[4];
+  _mm_storeu_ps(accumulated, lanes.accumulated);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(passed), lanes.passed);
+  for (int32_t lane = 3; lane >= 0; --lane) {
+    if (passed[lane] > 0) sum = AddBand(sum, accumulated[lane], passed[lane], meanScale);
+  }
+  return sum;
+}
+#endif
+
 }  // namespace
 
 float TargetGainFromLoudness(const CoreChannel* channel, float loudness) {
@@ -115,26 +229,46 @@ void ComputeTargetGain(CoreChannel* channel, const float* delayed, const float* 
   float sumHigh = 0.0f;
   float sumLow = 0.0f;
 
+#if defined(__SSE2__)
+  const bool fourBandGroups =
+      state->firstHighBand == 4 && (kCoreBandCount - state->firstHighBand) % 4 == 0;
+#else
+  const bool fourBandGroups = false;
+#endif
   if (ReachesAnalysisGate(state)) {
-    const int32_t step = state->decimation;
-    for (int32_t b = kCoreBandCount - 1; b >= state->firstHighBand; --b) {
-      RunBandPassStrided(decimated, band, n, state->highBandCoefficients[b - state->firstHighBand],
-                         &state->bandState[2 * b], step);
+    if (fourBandGroups) {
+#if defined(__SSE2__)
       const float* weights = CurrentWeights(state);
-      for (int32_t p = step - 1; p < n; p += step) weighted[p] = weights[b] * band[p];
       const float relativeGate = state->framePeak * kRelativeGate;
       const float activityGate = LoadRelaxed(state->activityGate);
-      const float highBandScale = state->highBandScale;
-      float accumulated = 0.0f;
-      int32_t passed = 0;
-      for (int32_t p = step - 1; p < n; p += step) {
-        const float magnitude = fabsf(weighted[p]);
-        if (PassesGates(magnitude, relativeGate, activityGate)) {
-          accumulated = highBandScale * magnitude + accumulated;
-          passed += 1;
-        }
+      for (int32_t first = kCoreBandCount - 4; first >= state->firstHighBand; first -= 4) {
+        BandLanes lanes;
+        RunHighBands(state, first, decimated, weights, relativeGate, activityGate, n, &lanes);
+        sumHigh = AddLanes(sumHigh, lanes, state->highBandGain);
       }
-      if (passed > 0) sumHigh = AddBand(sumHigh, accumulated, passed, state->highBandGain);
+#endif
+    } else {
+      const int32_t step = state->decimation;
+      for (int32_t b = kCoreBandCount - 1; b >= state->firstHighBand; --b) {
+        RunBandPassStrided(decimated, band, n,
+                           state->highBandCoefficients[b - state->firstHighBand],
+                           &state->bandState[2 * b], step);
+        const float* weights = CurrentWeights(state);
+        for (int32_t p = step - 1; p < n; p += step) weighted[p] = weights[b] * band[p];
+        const float relativeGate = state->framePeak * kRelativeGate;
+        const float activityGate = LoadRelaxed(state->activityGate);
+        const float highBandScale = state->highBandScale;
+        float accumulated = 0.0f;
+        int32_t passed = 0;
+        for (int32_t p = step - 1; p < n; p += step) {
+          const float magnitude = fabsf(weighted[p]);
+          if (PassesGates(magnitude, relativeGate, activityGate)) {
+            accumulated = highBandScale * magnitude + accumulated;
+            passed += 1;
+          }
+        }
+        if (passed > 0) sumHigh = AddBand(sumHigh, accumulated, passed, state->highBandGain);
+      }
     }
   } else {
     ClearScratch(scratch, n);
@@ -142,22 +276,32 @@ void ComputeTargetGain(CoreChannel* channel, const float* delayed, const float* 
   sumHigh = sumHigh * kHighBandSumFactor;
 
   if (ReachesAnalysisGate(state)) {
-    for (int32_t b = state->firstHighBand - 1; b >= 0; --b) {
-      RunSectionTDF2(delayed, band, n, state->lowBandCoefficients[b], &state->bandState[2 * b]);
-      const float weight = CurrentWeights(state)[b];
-      for (int32_t i = 0; i < n; ++i) weighted[i] = weight * band[i];
-      const float relativeGate = state->framePeak * kRelativeGate;
-      const float activityGate = LoadRelaxed(state->activityGate);
-      float accumulated = 0.0f;
-      int32_t passed = 0;
-      for (int32_t i = 0; i < n; ++i) {
-        const float magnitude = fabsf(weighted[i]);
-        if (PassesGates(magnitude, relativeGate, activityGate)) {
-          accumulated = magnitude * kLowBandScale + accumulated;
-          passed += 1;
+    if (fourBandGroups) {
+#if defined(__SSE2__)
+      BandLanes lanes;
+      RunLowBands(state, delayed, CurrentWeights(state), state->framePeak * kRelativeGate,
+                  LoadRelaxed(state->activityGate), weighted, band, n, &lanes);
+      sumLow = AddLanes(sumLow, lanes, kLowBandMeanScale);
+#endif
+    } else {
+      for (int32_t b = state->firstHighBand - 1; b >= 0; --b) {
+        RunSectionTDF2(delayed, band, n, state->lowBandCoefficients[b],
+                       &state->bandState[2 * b]);
+        const float weight = CurrentWeights(state)[b];
+        for (int32_t i = 0; i < n; ++i) weighted[i] = weight * band[i];
+        const float relativeGate = state->framePeak * kRelativeGate;
+        const float activityGate = LoadRelaxed(state->activityGate);
+        float accumulated = 0.0f;
+        int32_t passed = 0;
+        for (int32_t i = 0; i < n; ++i) {
+          const float magnitude = fabsf(weighted[i]);
+          if (PassesGates(magnitude, relativeGate, activityGate)) {
+            accumulated = magnitude * kLowBandScale + accumulated;
+            passed += 1;
+          }
         }
+        if (passed > 0) sumLow = AddBand(sumLow, accumulated, passed, kLowBandMeanScale);
       }
-      if (passed > 0) sumLow = AddBand(sumLow, accumulated, passed, kLowBandMeanScale);
     }
   } else {
     ClearScratch(scratch, n);

@@ -81,16 +81,29 @@ void RunSectionDF1(const float* input, float* output, int32_t count, const float
                    float* state);
 void RunSectionTDF2(const float* input, float* output, int32_t count, const float* coefficients,
                     float* state);
+// Runs a transposed-direct-form-II section that is an exact identity (a unity peaking band) as
+// output = input + 0.0f, bit for bit what RunSectionTDF2 gives; returns false, touching nothing,
+// when the section, its state or the block does not allow it.
+bool PassIdentitySectionTDF2(const float* input, float* output, int32_t count,
+                             const float* coefficients, float* state);
 // Runs only the positions step-1, 2*step-1, ... below count; other outputs are left untouched.
 void RunBandPassStrided(const float* input, float* output, int32_t count,
                         const float* coefficients, float* state, int32_t step);
 
 // Section 0 reads input, later sections run in place on output; four ring entries are swept after
 // every section run. Order 0 copies input to output and touches neither state nor ring. Return 0.
+// The TDF2 runner passes identity sections through PassIdentitySectionTDF2.
 int32_t RunCascadeDF1(const CascadeCoefficients* coefficients, float* stateArea,
                       const float* input, float* output, int32_t count, FlushRing* ring);
 int32_t RunCascadeTDF2(const CascadeCoefficients* coefficients, float* stateArea,
                        const float* input, float* output, int32_t count, FlushRing* ring);
+
+// Both channels of a stereo pair through their own direct-form-I cascades, in place, with the
+// result of RunCascadeDF1 on each; the channels run together when their orders match.
+int32_t RunCascadeDF1Pair(const CascadeCoefficients* leftCoefficients, float* leftStateArea,
+                          FlushRing* leftRing, float* left,
+                          const CascadeCoefficients* rightCoefficients, float* rightStateArea,
+                          FlushRing* rightRing, float* right, int32_t count);
 
 // Sets byteCount bytes to value when the range is non-empty; every clearing of coefficient or
 // state memory goes through here.

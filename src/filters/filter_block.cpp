@@ -188,4 +188,12 @@ int32_t FilterProcess(FilterBlock* block, const float* input, float* output, int
                        &binding->ring);
 }
 
+int32_t FilterProcessPair(FilterBlock* left, FilterBlock* right, float* leftBuffer,
+                          float* rightBuffer, int32_t count) {
+  FilterStateBinding* l = left->binding;
+  FilterStateBinding* r = right->binding;
+  return RunCascadeDF1Pair(l->coefficients, l->state, &l->ring, leftBuffer, r->coefficients,
+                           r->state, &r->ring, rightBuffer, count);
+}
+
 }  // namespace tessil

@@ -74,5 +74,9 @@ void FilterRedesign(FilterBlock* block);
 int32_t FilterCopyFrom(FilterBlock* destination, const FilterBlock* source);
 // Runs the bound cascade; input and output may be the same buffer. Only for bound blocks.
 int32_t FilterProcess(FilterBlock* block, const float* input, float* output, int32_t count);
+// Runs two bound blocks (left and right of one stage) in place on their own buffers, each with
+// the result FilterProcess gives it.
+int32_t FilterProcessPair(FilterBlock* left, FilterBlock* right, float* leftBuffer,
+                          float* rightBuffer, int32_t count);
 
 }  // namespace tessil

@@ -6,7 +6,7 @@
 namespace tessil {
 
 // Gains in whole decibels, rounded half away from zero; exactly 0.0 is the silence value -999.
-inline constexpr LONG kSilenceDecibels = -999;
+inline constexpr LONG kSilenceDecibels = kTessilSilenceDecibels;
 LONG DecibelsFromLinear(float linear);
 float LinearFromDecibels(LONG decibels);
 // Levels and amounts: x * 100 + 0.005, truncated.

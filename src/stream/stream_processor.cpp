@@ -72,9 +72,9 @@ NTSTATUS StreamProcessor::Init(ULONG sampleRate, USHORT bitsPerSample, USHORT ch
   ProcessorOwner* owner = owner_;
   if (owner != nullptr) owner->AcquireListMutex();
   ExAcquireFastMutex(&processingMutex_);
-  if (sampleRate < 37566) {
+  if (sampleRate < kTessilRateSetBounds[0]) {
     EnginePrepare32000(engine_, stateBlock_);
-  } else if (sampleRate < 46009) {
+  } else if (sampleRate < kTessilRateSetBounds[1]) {
     EnginePrepare44100(engine_, stateBlock_);
   } else {
     EnginePrepare48000(engine_, stateBlock_);
@@ -112,6 +112,7 @@ StreamProcessor::Format StreamProcessor::CurrentFormat() const {
   }
   Format format;
   format.inputScale = static_cast<float>(half);
+  format.inputReciprocal = 1.0f / format.inputScale;
   format.outputScale = static_cast<float>(outputScale);
   format.lowest = -static_cast<float>(half);
   format.highest = static_cast<float>(half - 1);
@@ -120,13 +121,15 @@ StreamProcessor::Format StreamProcessor::CurrentFormat() const {
   return format;
 }
 
-void StreamProcessor::ReadFrame(const Format& format, const float* frame, float* left,
-                                float* right) {
-  float* destinations[2] = {left, right};
-  for (uint32_t c = 0; c < format.processed; ++c) {
-    const float dither = kDitherTable[DitherNext(&dither_) & 3];
+const float* StreamProcessor::ReadFrames(const Format& format, const float* input,
+                                         int32_t first, int32_t count) {
+  float* left = inputs_[0] + first;
+  float* right = inputs_[1] + first;
+  int32_t* history = dither_.history;
+  int32_t position = dither_.position;  // a local, so that the loop keeps it in a register
+  const auto read = [&](float sample) {
+    const float dither = kDitherTable[DitherStep(history, &position) & 3];
     // One bad host sample must not poison the filter states for the rest of the stream.
-    float sample = frame[c];
     if (sample != sample) {
       sample = 0.0f;
     } else if (sample < format.lowest) {
@@ -134,8 +137,44 @@ void StreamProcessor::ReadFrame(const Format& format, const float* frame, float*
     } else if (sample > format.highest) {
       sample = format.highest;
     }
-    *destinations[c] = dither + sample / format.inputScale;
+    // The scale is a power of two: multiplying by its reciprocal is the division, bit for bit.
+    return dither + sample * format.inputReciprocal;
+  };
+  if (format.processed == 2) {
+    for (int32_t i = 0; i < count; ++i) {
+      left[i] = read(input[0]);
+      right[i] = read(input[1]);
+      input += format.channels;
+    }
+  } else if (format.processed == 1) {
+    for (int32_t i = 0; i < count; ++i) {
+      left[i] = read(input[0]);
+      input += format.channels;
+    }
+  } else {
+    input += static_cast<size_t>(count) * format.channels;
   }
+  dither_.position = position;
+  return input;
+}
+
+float* StreamProcessor::WriteFrames(const Format& format, const float* left, const float* right,
+                                    int32_t count, float* output) {
+  if (format.processed == 2) {
+    for (int32_t i = 0; i < count; ++i) {
+      output[0] = ClampOutput(left[i]) * format.outputScale;
+      output[1] = ClampOutput(right[i]) * format.outputScale;
+      output += format.channels;
+    }
+  } else if (format.processed == 1) {
+    for (int32_t i = 0; i < count; ++i) {
+      output[0] = ClampOutput(left[i]) * format.outputScale;
+      output += format.channels;
+    }
+  } else {
+    output += static_cast<size_t>(count) * format.channels;
+  }
+  return output;
 }
 
 void StreamProcessor::RunBlock(int32_t frames) {
@@ -157,17 +196,9 @@ void StreamProcessor::ProcessAligned(const Format& format, const float* input, U
     const int32_t n = remaining < kProcessorBlockFrames ? static_cast<int32_t>(remaining)
                                                         : kProcessorBlockFrames;
     // A whole block is read before any of it is written, so in-place buffers are safe.
-    for (int32_t i = 0; i < n; ++i) {
-      ReadFrame(format, input, &inputs_[0][i], &inputs_[1][i]);
-      input += format.channels;
-    }
+    input = ReadFrames(format, input, 0, n);
     RunBlock(n);
-    for (int32_t i = 0; i < n; ++i) {
-      for (uint32_t c = 0; c < format.processed; ++c) {
-        output[c] = ClampOutput(outputs_[c][i]) * format.outputScale;
-      }
-      output += format.channels;
-    }
+    output = WriteFrames(format, outputs_[0], outputs_[1], n, output);
     remaining -= static_cast<ULONG>(n);
   }
 }
@@ -175,26 +206,38 @@ void StreamProcessor::ProcessAligned(const Format& format, const float* input, U
 void StreamProcessor::ProcessQueued(const Format& format, const float* input, ULONG frames,
                                     float* output) {
   constexpr int32_t kQueueFrames = 2 * kProcessorBlockFrames;
-  for (ULONG i = 0; i < frames; ++i) {
-    ReadFrame(format, input, &inputs_[0][pendingFrames_], &inputs_[1][pendingFrames_]);
-    input += format.channels;
-    if (++pendingFrames_ == kProcessorBlockFrames) {
+  ULONG remaining = frames;
+  while (remaining > 0) {
+    // Up to the end of the pending block: its frames are all read before any of their outputs
+    // are written, which keeps in-place buffers safe. The queue then holds 239 - pending frames
+    // plus, once the block is complete, its 240: never more than it has room for.
+    const int32_t room = kProcessorBlockFrames - pendingFrames_;
+    const int32_t n = remaining < static_cast<ULONG>(room) ? static_cast<int32_t>(remaining) : room;
+    input = ReadFrames(format, input, pendingFrames_, n);
+    pendingFrames_ += n;
+    if (pendingFrames_ == kProcessorBlockFrames) {
       RunBlock(kProcessorBlockFrames);
+      int32_t slot = (outputQueueRead_ + outputQueueCount_) % kQueueFrames;
       for (int32_t j = 0; j < kProcessorBlockFrames; ++j) {
-        const int32_t slot = (outputQueueRead_ + outputQueueCount_) % kQueueFrames;
         outputQueue_[0][slot] = outputs_[0][j];
         outputQueue_[1][slot] = outputs_[1][j];
-        ++outputQueueCount_;
+        if (++slot == kQueueFrames) slot = 0;
       }
+      outputQueueCount_ += kProcessorBlockFrames;
       pendingFrames_ = 0;
     }
     // The queue never runs dry: it started 239 frames ahead and at most 239 frames are pending.
-    for (uint32_t c = 0; c < format.processed; ++c) {
-      output[c] = ClampOutput(outputQueue_[c][outputQueueRead_]) * format.outputScale;
+    int32_t left = n;
+    while (left > 0) {
+      const int32_t run = kQueueFrames - outputQueueRead_ < left ? kQueueFrames - outputQueueRead_
+                                                                 : left;
+      output = WriteFrames(format, outputQueue_[0] + outputQueueRead_,
+                           outputQueue_[1] + outputQueueRead_, run, output);
+      outputQueueRead_ = (outputQueueRead_ + run) % kQueueFrames;
+      outputQueueCount_ -= run;
+      left -= run;
     }
-    output += format.channels;
-    outputQueueRead_ = (outputQueueRead_ + 1) % kQueueFrames;
-    --outputQueueCount_;
+    remaining -= static_cast<ULONG>(n);
   }
 }
 

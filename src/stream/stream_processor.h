@@ -9,12 +9,15 @@
 
 namespace tessil {
 
-inline constexpr int32_t kProcessorBlockFrames = 240;
+inline constexpr int32_t kProcessorBlockFrames = kTessilBlockFrames;
 inline constexpr int32_t kProcessorChannelFrames = 960;
 inline constexpr int32_t kProcessorScratchFloats = 4844;
 // A stream whose buffers are not whole blocks runs this many frames late, so that every chunk the
 // chain sees is a whole block.
-inline constexpr int32_t kShortBufferLatency = kProcessorBlockFrames - 1;
+inline constexpr int32_t kShortBufferLatency = kTessilShortBufferLatencyFrames;
+static_assert(kShortBufferLatency == kProcessorBlockFrames - 1);
+// Hosts compensate the look-ahead from the published figure.
+static_assert(kCoreLookAhead == kTessilLookAheadFrames);
 
 class StreamProcessor final : public IStreamProcessor {
  public:
@@ -41,6 +44,7 @@ class StreamProcessor final : public IStreamProcessor {
  private:
   struct Format {
     float inputScale;
+    float inputReciprocal;  // 1 / inputScale, exact: the scale is a power of two
     float outputScale;
     float lowest;   // host samples are clamped to the format's range before scaling
     float highest;
@@ -49,7 +53,12 @@ class StreamProcessor final : public IStreamProcessor {
   };
 
   Format CurrentFormat() const;
-  void ReadFrame(const Format& format, const float* frame, float* left, float* right);
+  // Reads `count` host frames into the input channel buffers from frame `first` on, dithered, made
+  // safe and brought to full scale 1.0; returns the next host frame.
+  const float* ReadFrames(const Format& format, const float* input, int32_t first, int32_t count);
+  // Writes `count` frames of the two channel signals to the host buffer; returns the next frame.
+  float* WriteFrames(const Format& format, const float* left, const float* right, int32_t count,
+                     float* output);
   void RunBlock(int32_t frames);
   void ProcessAligned(const Format& format, const float* input, ULONG frames, float* output);
   void ProcessQueued(const Format& format, const float* input, ULONG frames, float* output);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -94,6 +95,39 @@ TEST(OutputStageSettings, EnableTakesOnlyZeroOrOne) {
   OutputStage bad{-1};
   EXPECT_EQ(OutputStageCopy(&other, &bad), 3);
   EXPECT_EQ(OutputStageGetEnable(&other), 0);
+}
+
+}  // namespace
+}  // namespace tessil
+
+namespace tessil {
+namespace {
+
+// Whatever the block length and however the samples fall on table entries, the edge, past it or
+// on a NaN, every output is the one-sample formula's, bit for bit.
+TEST(OutputStageProcessing, WholeBuffersMatchTheOneSampleFormula) {
+  std::vector<float> input;
+  for (int i = -700; i <= 700; ++i) input.push_back(i * 0.0071f);
+  for (float special : {3.99999f, 4.0f, 4.0000005f, -4.0f, 1e30f, -0.0f,
+                        std::numeric_limits<float>::infinity(),
+                        std::numeric_limits<float>::quiet_NaN()}) {
+    input.push_back(special);
+  }
+  const OutputStage stage{1};
+  for (float drive : {1.0f, 2.5f, 4.0f}) {
+    for (size_t length : {input.size(), input.size() - 3}) {
+      std::vector<float> buffer(input.begin(), input.begin() + length);
+      ASSERT_EQ(OutputStageProcess(&stage, buffer.data(), &drive, 0,
+                                   static_cast<int32_t>(length)), 0);
+      for (size_t i = 0; i < length; ++i) {
+        const float x = drive * input[i];
+        const float expected = x - x * SoftClipAttenuation(x);
+        EXPECT_EQ(std::memcmp(&buffer[i], &expected, sizeof(float)), 0)
+            << "sample " << input[i] << " at drive " << drive << ": " << buffer[i] << " vs "
+            << expected;
+      }
+    }
+  }
 }
 
 }  // namespace

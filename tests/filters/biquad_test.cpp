@@ -164,6 +164,98 @@ TEST(CascadeRunners, LaterSectionsRunInPlaceAndInputStaysUnchanged) {
   EXPECT_EQ(tenth.ring.cursor, 0);  // 5 sections x 4 visits = 20 = its 20 state floats
 }
 
+bool SameBits(const std::vector<float>& a, const std::vector<float>& b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
+}
+
+// A unity peaking band (b1 = a1, b2 = a2, b0 = 1) passed through without arithmetic must leave
+// every output and state bit where the section kernel would, over blocks that keep the shortcut
+// and blocks that must refuse it (a negative zero, an infinity, a NaN, a state that is not clean).
+TEST(CascadeRunners, UnitySectionShortcutIsBitForBitTheKernel) {
+  const float na1 = 1.8890331f, na2 = -0.8960537f;
+  std::vector<std::vector<float>> blocks;
+  std::vector<float> music(241);
+  for (size_t i = 0; i < music.size(); ++i) {
+    music[i] = std::sin(0.37f * i) * (i % 7 == 0 ? 1e-30f : 0.8f);
+  }
+  blocks.push_back(music);
+  std::vector<float> signedZero = music;
+  signedZero[100] = -0.0f;
+  blocks.push_back(signedZero);
+  blocks.push_back(music);
+  std::vector<float> infinite = music;
+  infinite[3] = std::numeric_limits<float>::infinity();
+  blocks.push_back(infinite);
+  blocks.push_back(music);  // the state is NaN from here on: the kernel must keep it so
+
+  Cascade shortcut(2, 2), reference(2, 2);
+  shortcut.SetSection(0, 1.0f, na1, -na1, na2, -na2);
+  reference.SetSection(0, 1.0f, na1, -na1, na2, -na2);
+  bool shortcutTaken = false;
+  for (const std::vector<float>& block : blocks) {
+    std::vector<float> viaRunner(block.size()), viaKernel(block.size());
+    std::vector<float> probeState = shortcut.state;
+    std::vector<float> probe(block.size());
+    shortcutTaken |= PassIdentitySectionTDF2(block.data(), probe.data(),
+                                             static_cast<int32_t>(block.size()),
+                                             shortcut.coefficients.data() + 2, probeState.data());
+    RunCascadeTDF2(shortcut.coefficients.data(), shortcut.state.data(), block.data(),
+                   viaRunner.data(), static_cast<int32_t>(block.size()), &shortcut.ring);
+    RunSectionTDF2(block.data(), viaKernel.data(), static_cast<int32_t>(block.size()),
+                   reference.coefficients.data() + 2, reference.state.data());
+    SweepFlushRing(&reference.ring, 4);
+    EXPECT_TRUE(SameBits(viaRunner, viaKernel));
+    EXPECT_TRUE(SameBits(shortcut.state, reference.state));
+    EXPECT_EQ(shortcut.ring.cursor, reference.ring.cursor);
+  }
+  EXPECT_TRUE(shortcutTaken);
+  EXPECT_TRUE(std::isnan(shortcut.state[0]) || std::isnan(shortcut.state[1]));
+
+  // A band that is not unity is never passed through.
+  Cascade boost(2, 2);
+  boost.SetSection(0, 1.05f, na1, -na1, na2, -0.85f);
+  std::vector<float> out(music.size());
+  EXPECT_FALSE(PassIdentitySectionTDF2(music.data(), out.data(), 241,
+                                       boost.coefficients.data() + 2, boost.state.data()));
+}
+
+// Left and right together equal each channel on its own, for matching and mismatched orders.
+TEST(CascadeRunners, StereoPairEqualsTwoSingleChannelRuns) {
+  for (const auto& [leftOrder, rightOrder] : {std::pair{4, 4}, std::pair{3, 5}, std::pair{0, 0}}) {
+    Cascade pairLeft(leftOrder, 4), pairRight(rightOrder, 4);
+    Cascade singleLeft(leftOrder, 4), singleRight(rightOrder, 4);
+    for (int k = 0; k < (leftOrder + 1) / 2; ++k) {
+      pairLeft.SetSection(k, 0.2f, 0.3f + k * 0.01f, 0.1f, 0.9f, -0.4f);
+      singleLeft.SetSection(k, 0.2f, 0.3f + k * 0.01f, 0.1f, 0.9f, -0.4f);
+    }
+    for (int k = 0; k < (rightOrder + 1) / 2; ++k) {
+      pairRight.SetSection(k, 0.25f, -0.3f, 0.05f, 1.1f, -0.5f - k * 0.1f);
+      singleRight.SetSection(k, 0.25f, -0.3f, 0.05f, 1.1f, -0.5f - k * 0.1f);
+    }
+    for (int block = 0; block < 3; ++block) {
+      std::vector<float> left(240), right(240);
+      for (int i = 0; i < 240; ++i) {
+        left[i] = std::sin(0.05f * (i + 240 * block)) * (block == 1 ? 1e-18f : 1.0f);
+        right[i] = std::cos(0.11f * (i + 240 * block));
+      }
+      std::vector<float> expectedLeft = left, expectedRight = right;
+      RunCascadeDF1(singleLeft.coefficients.data(), singleLeft.state.data(), expectedLeft.data(),
+                    expectedLeft.data(), 240, &singleLeft.ring);
+      RunCascadeDF1(singleRight.coefficients.data(), singleRight.state.data(),
+                    expectedRight.data(), expectedRight.data(), 240, &singleRight.ring);
+      RunCascadeDF1Pair(pairLeft.coefficients.data(), pairLeft.state.data(), &pairLeft.ring,
+                        left.data(), pairRight.coefficients.data(), pairRight.state.data(),
+                        &pairRight.ring, right.data(), 240);
+      EXPECT_TRUE(SameBits(left, expectedLeft)) << leftOrder << "/" << rightOrder;
+      EXPECT_TRUE(SameBits(right, expectedRight)) << leftOrder << "/" << rightOrder;
+      EXPECT_TRUE(SameBits(pairLeft.state, singleLeft.state));
+      EXPECT_TRUE(SameBits(pairRight.state, singleRight.state));
+      EXPECT_EQ(pairLeft.ring.cursor, singleLeft.ring.cursor);
+      EXPECT_EQ(pairRight.ring.cursor, singleRight.ring.cursor);
+    }
+  }
+}
+
 TEST(ZeroFillTest, WritesExactlyTheRange) {
   float values[3] = {1.0f, 2.0f, 3.0f};
   ZeroFill(values, 0, 0);

@@ -199,6 +199,25 @@ TEST(PeakingDesign, EveryAdmittedBandIsStrictlyStableAndStaysFinite) {
   }
 }
 
+// Every unity band the setters admit must come out as an exact identity, or the equaliser's
+// default of eight unity bands would filter every sample after all.
+TEST(PeakingDesign, UnityBandsAreExactIdentities) {
+  const float block[4] = {0.5f, -0.25f, 1e-20f, 0.75f};
+  for (int32_t rate : {32000, 44100, 48000}) {
+    for (uint32_t hertz = 20; hertz < static_cast<uint32_t>(rate) / 2; hertz = hertz * 9 / 8 + 1) {
+      for (float q : {0.25f, 0.7f, 2.0f, 16.0f}) {
+        const EqualiserBand band{1, 1.0f, hertz, q};
+        float coefficients[kEqualiserBandEntries];
+        DesignPeakingBand(&band, rate, coefficients);
+        float state[2] = {0.0f, 0.0f};
+        float out[4];
+        ASSERT_TRUE(PassIdentitySectionTDF2(block, out, 4, coefficients + 2, state))
+            << rate << " Hz, " << hertz << " Hz, q " << q;
+      }
+    }
+  }
+}
+
 TEST(EqualiserSettings, BandValuesAreClampedAndBadCallsRefused) {
   BoundEqualiser equaliser(44100);
   EqualiserBlock* block = &equaliser.block;

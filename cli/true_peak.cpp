@@ -1,0 +1,140 @@
+#include "cli/true_peak.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace tessil::cli {
+
+namespace {
+
+constexpr int kTaps = 49;
+constexpr double kPi = 3.14159265358979323846;
+
+// Eight consecutive samples of one phase per vector: on machines with AVX2 one register, on the
+// others two SSE registers; the clone is chosen when the program starts.
+typedef float Lanes __attribute__((vector_size(32)));
+constexpr size_t kLanes = sizeof(Lanes) / sizeof(float);
+
+// The helpers below pass eight-float vectors by value; they are inlined into the scanner and
+// never cross a compiled interface, so the calling convention GCC warns about does not arise.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+
+inline Lanes Load(const float* values) {
+  Lanes lanes;
+  std::memcpy(&lanes, values, sizeof lanes);
+  return lanes;
+}
+
+typedef int LaneMasks __attribute__((vector_size(32)));
+
+inline Lanes Magnitude(Lanes x) {
+  return reinterpret_cast<Lanes>(reinterpret_cast<LaneMasks>(x) & 0x7FFFFFFF);
+}
+
+inline Lanes Larger(Lanes a, Lanes b) {
+  const LaneMasks greater = a > b;
+  return reinterpret_cast<Lanes>((greater & reinterpret_cast<LaneMasks>(a)) |
+                                 (~greater & reinterpret_cast<LaneMasks>(b)));
+}
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define TESSIL_WIDE_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define TESSIL_WIDE_CLONES
+#endif
+
+// Largest |x| and largest |interpolated value| over `count` new samples of one channel, `line`
+// holding Taps - 1 earlier samples in front of them. The taps run outermost so that each phase
+// keeps its own running sum: the sums are independent and their additions overlap.
+template <int Phases, int Taps>
+__attribute__((always_inline)) inline void Scan(const float* line, size_t count,
+                                                const float* coefficients, float* samplePeak,
+                                                float* truePeak) {
+  const float* newest = line + Taps - 1;
+  Lanes sampleLanes = {};
+  Lanes trueLanes = {};
+  size_t n = 0;
+  for (; n + kLanes <= count; n += kLanes) {
+    sampleLanes = Larger(sampleLanes, Magnitude(Load(newest + n)));
+    Lanes sums[Phases > 0 ? Phases : 1] = {};
+    for (int k = 0; k < Taps; ++k) {
+      const Lanes x = Load(newest + n - k);
+      for (int p = 0; p < Phases; ++p) sums[p] += coefficients[p * Taps + k] * x;
+    }
+    for (int p = 0; p < Phases; ++p) trueLanes = Larger(trueLanes, Magnitude(sums[p]));
+  }
+  float sample = *samplePeak, interpolated = *truePeak;
+  for (size_t lane = 0; lane < kLanes; ++lane) {
+    sample = std::max(sample, sampleLanes[lane]);
+    interpolated = std::max(interpolated, trueLanes[lane]);
+  }
+  for (; n < count; ++n) {
+    sample = std::max(sample, std::fabs(newest[n]));
+    for (int p = 0; p < Phases; ++p) {
+      float sum = 0.0f;
+      for (int k = 0; k < Taps; ++k) {
+        sum += coefficients[p * Taps + k] * newest[static_cast<ptrdiff_t>(n) - k];
+      }
+      interpolated = std::max(interpolated, std::fabs(sum));
+    }
+  }
+  *samplePeak = sample;
+  *truePeak = interpolated;
+}
+
+TESSIL_WIDE_CLONES
+void ScanChannel(const float* line, size_t count, const float* coefficients, int factor,
+                 float* samplePeak, float* truePeak) {
+  if (factor == 4) {
+    Scan<3, 12>(line, count, coefficients, samplePeak, truePeak);
+  } else if (factor == 2) {
+    Scan<1, 24>(line, count, coefficients, samplePeak, truePeak);
+  } else {
+    Scan<0, 1>(line, count, coefficients, samplePeak, truePeak);
+  }
+}
+
+}  // namespace
+
+TruePeakMeter::TruePeakMeter(int channels, int sampleRate)
+    : channels_(channels), factor_(sampleRate < 96000 ? 4 : sampleRate < 192000 ? 2 : 1) {
+  if (factor_ > 1) {
+    phaseTaps_ = (kTaps - 1) / factor_;
+    coefficients_.assign(static_cast<size_t>(factor_ - 1) * phaseTaps_, 0.0f);
+    for (int p = 1; p < factor_; ++p) {
+      for (int k = 0; k < phaseTaps_; ++k) {
+        const int j = p + factor_ * k;
+        const double m = (j - (kTaps - 1) / 2.0) / factor_;
+        const double window = 0.5 * (1.0 - std::cos(2.0 * kPi * j / (kTaps - 1)));
+        coefficients_[static_cast<size_t>(p - 1) * phaseTaps_ + k] =
+            static_cast<float>(std::sin(kPi * m) / (kPi * m) * window);
+      }
+    }
+  } else {
+    phaseTaps_ = 1;
+  }
+  lines_.assign(static_cast<size_t>(channels), std::vector<float>(phaseTaps_ - 1, 0.0f));
+}
+
+void TruePeakMeter::Add(const float* interleaved, size_t frames) {
+  for (int c = 0; c < channels_; ++c) {
+    std::vector<float>& line = lines_[c];
+    const size_t history = static_cast<size_t>(phaseTaps_) - 1;
+    line.resize(history + frames);
+    for (size_t i = 0; i < frames; ++i) {
+      line[history + i] = interleaved[i * static_cast<size_t>(channels_) + c];
+    }
+    float sample = static_cast<float>(samplePeak_);
+    float interpolated = static_cast<float>(truePeak_);
+    ScanChannel(line.data(), frames, coefficients_.data(), factor_, &sample, &interpolated);
+    samplePeak_ = sample;
+    truePeak_ = std::max<double>(interpolated, sample);
+    std::copy(line.end() - static_cast<std::ptrdiff_t>(history), line.end(), line.begin());
+    line.resize(history);
+  }
+}
+
+}  // namespace tessil::cli
