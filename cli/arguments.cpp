@@ -2,7 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
-#include <map>
+#include <algorithm>
+#include <cstdio>
 
 #include "cli/errors.h"
 
@@ -22,13 +23,27 @@ constexpr const char* kSettingsFooter =
     "any audio is written.";
 
 constexpr const char* kRenderFooter =
-    "\n\nThe output is aligned with the input by default: the same length, the effect's latency\n"
+    "\n\nOUT's extension chooses its format: wav (RF64 past 4 GiB), flac, ogg, opus, mp3, aiff,\n"
+    "caf, w64 or rf64; --type chooses it for '-' or another name. Without --format the input's\n"
+    "encoding is kept where the format holds it; otherwise integer sources get PCM of their depth\n"
+    "(24 bits at most in FLAC), float and lossy sources 32-bit float (24-bit PCM in FLAC). Text\n"
+    "tags are copied, except ReplayGain values (the render changed the loudness); cover art and\n"
+    "other pictures are not carried.\n"
+    "An existing OUT is only replaced with -y; the replacement keeps its permissions, and a file\n"
+    "the user could not write is never replaced. '-' as IN reads standard input, as OUT writes\n"
+    "standard output (any format, chosen with --type; the finished file is copied there once\n"
+    "it has been checked, and the report goes to stderr).\n"
+    "The output is aligned with the input by default: the same length, the effect's latency\n"
     "(22 frames of look-ahead while enable and core-enable are on, plus 239 frames when the\n"
     "buffer size is not a multiple of 240) trimmed from the start and the tail flushed with\n"
     "silence. --no-align writes the stream as the processor delivers it: delayed by that\n"
-    "latency and cut at the input's length.\n"
+    "latency and cut at the input's length. Files with more than two channels have only the\n"
+    "first two processed; the others pass through untouched.\n"
     "Exit status: 0 done, 1 a file, setting or driver failure (one line on stderr, no partial\n"
-    "output is left behind), 2 a usage error.";
+    "output is left behind), 2 a usage error, 130 interrupted (Ctrl-C; 128 + N for signal N).";
+
+constexpr const char* kExitFooter =
+    "\n\nExit status: 0 done, 1 a failure, 2 a usage error, 130 interrupted (Ctrl-C).";
 
 void AddSettingOptions(CLI::App* command, CommandLine* commandLine) {
   command->add_option("--set", commandLine->settings,
@@ -42,25 +57,70 @@ void AddSettingOptions(CLI::App* command, CommandLine* commandLine) {
       ->allow_extra_args(false);
 }
 
+// Characters to insert, delete or replace to turn one word into the other.
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1] ? 1 : 0)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
 }  // namespace
 
+std::string ClosestWord(const std::string& word, const std::vector<std::string>& known) {
+  std::string best;
+  size_t bestDistance = 0;
+  for (const std::string& candidate : known) {
+    const size_t distance = EditDistance(word, candidate);
+    if (best.empty() || distance < bestDistance) {
+      best = candidate;
+      bestDistance = distance;
+    }
+  }
+  // Beyond half the word, the guess would be noise.
+  return bestDistance <= std::max<size_t>(2, word.size() / 2) ? best : std::string();
+}
+
 std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine* commandLine) {
+  const std::vector<std::string> commands = {"render", "analyse", "properties", "demo"};
+  if (argc > 1 && argv[1][0] != '-' &&
+      std::find(commands.begin(), commands.end(), argv[1]) == commands.end() &&
+      std::string(argv[1]) != "analyze") {
+    const std::string closest = ClosestWord(argv[1], commands);
+    std::fprintf(stderr, "tessil: unknown command '%s'%s\nRun 'tessil --help' for the commands.\n",
+                 std::string(argv[1]).substr(0, 80).c_str(),
+                 closest.empty() ? "" : ("; did you mean '" + closest + "'?").c_str());
+    return kExitUsage;
+  }
+
   CLI::App app("Renders audio files through the Tessil effect, exactly as a host driver would.",
                "tessil");
   app.set_version_flag("--version", "tessil 0.1.0");
   app.require_subcommand(1);
+  app.footer(kExitFooter + 2);
 
   CLI::App* render = app.add_subcommand(
       "render",
       "Render IN to OUT, or each IN into a directory with -o, and report loudness and peaks");
   render->add_option("files", commandLine->files,
-                     "IN OUT; with -o DIR, one or more inputs (any format libsndfile reads)")
+                     "IN OUT; with -o DIR, one or more inputs (any format libsndfile reads; '-' is "
+                     "standard input or output)")
       ->type_name("FILE")
       ->required();
   render->add_option("-o,--output-dir", commandLine->outputDirectory,
                      "Render every input into this directory, under its own file name (created "
                      "when missing)")
       ->type_name("DIR");
+  render->add_flag("-y,--overwrite", commandLine->render.overwrite,
+                   "Replace outputs that already exist (keeping their permissions)");
   render->add_option("--buffer-frames", commandLine->render.bufferFrames,
                      "Frames per host buffer handed to the processor")
       ->check(CLI::Range(1, 1 << 20))
@@ -69,13 +129,33 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine* commandL
                      "Bits per sample of the stream (default: 8, 16, 24 or 32 from the file; 32 "
                      "for float and lossy files)")
       ->check(CLI::IsMember({8, 16, 24, 32}));
-  std::string formatName = "same";
-  render->add_option("--format", formatName,
-                     "Output format: same (the input's), f32 (32-bit float WAV holding the "
-                     "stream's output divided by 2^(bits-1), exact), wav16 or wav24 (PCM WAV)")
-      ->type_name("FORMAT")
-      ->check(CLI::IsMember({"same", "f32", "wav16", "wav24"}))
+  std::string encodingName = "same";
+  render->add_option("--format", encodingName,
+                     "Output encoding: same (the input's where OUT's format holds it), pcm8, pcm16, "
+                     "pcm24, pcm32, f32 (32-bit float holding the stream's output divided by "
+                     "2^(bits-1), exact) or f64; wav16 and wav24 are older names of pcm16 and pcm24")
+      ->type_name("ENCODING")
+      ->check(CLI::IsMember({"same", "pcm8", "pcm16", "pcm24", "pcm32", "f32", "float", "f64",
+                             "double", "wav16", "wav24"}))
       ->capture_default_str();
+  render->add_option("--type", commandLine->render.type,
+                     "Output format when OUT's extension does not say it (needed for '-'): wav, "
+                     "flac, ogg, opus, mp3, aiff, caf, w64 or rf64")
+      ->type_name("EXT");
+  render->add_option("--quality", commandLine->render.quality,
+                     "0 to 10: quality of ogg, opus and mp3 output (10 best), or FLAC compression "
+                     "(10 smallest)")
+      ->check(CLI::Range(0.0, 10.0));
+  render->add_option("--target", commandLine->render.targetLufs,
+                     "Integrated loudness to reach, in LUFS: the core level is searched so that the "
+                     "output lands within 0.2 LU of it")
+      ->type_name("LUFS")
+      ->check(CLI::Range(-70.0, 0.0));
+  render->add_option("--ceiling", commandLine->render.ceilingDbtp,
+                     "Highest true peak of the output, in dBTP: the host lowers the driver's output "
+                     "by the least gain that keeps it there")
+      ->type_name("DBTP")
+      ->check(CLI::Range(-60.0, 0.0));
   bool noAlign = false;
   render->add_flag("--no-align", noAlign,
                    "Write the raw stream: delayed by the latency, cut at the input's length");
@@ -87,6 +167,16 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine* commandL
       ->check(CLI::Range(1, 1024));
   AddSettingOptions(render, commandLine);
   render->footer(std::string(kSettingsFooter) + kRenderFooter);
+
+  CLI::App* analyse = app.add_subcommand(
+      "analyse", "Report loudness and peaks of each FILE as it is; nothing is written");
+  analyse->alias("analyze");
+  analyse->add_option("files", commandLine->files, "Audio files ('-' is standard input)")
+      ->type_name("FILE")
+      ->required();
+  analyse->add_flag("--json", commandLine->render.json,
+                    "Print the report as JSON: an array with one object per file");
+  analyse->footer(kExitFooter + 2);
 
   CLI::App* properties = app.add_subcommand(
       "properties", "List the twenty properties with unit, accepted values and current value");
@@ -101,7 +191,7 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine* commandL
                    "Directory for demo-input.wav and demo-output.wav (default: the current one)")
       ->type_name("DIR");
   demo->add_flag("--json", commandLine->render.json, "Print the report as JSON");
-  demo->footer(kSettingsFooter);
+  demo->footer(std::string(kSettingsFooter) + kExitFooter);
   AddSettingOptions(demo, commandLine);
 
   try {
@@ -114,11 +204,7 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine* commandL
   if (render->parsed()) {
     commandLine->command = CommandLine::Command::Render;
     commandLine->render.align = !noAlign;
-    const std::map<std::string, OutputFormat> formats = {{"same", OutputFormat::Same},
-                                                         {"f32", OutputFormat::Float32},
-                                                         {"wav16", OutputFormat::Wav16},
-                                                         {"wav24", OutputFormat::Wav24}};
-    commandLine->render.format = formats.at(formatName);
+    commandLine->render.encoding = ParseEncoding(encodingName);
     const bool toDirectory = !commandLine->outputDirectory.empty();
     if (!toDirectory && commandLine->files.size() != 2) {
       std::fprintf(stderr,
@@ -126,11 +212,33 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine* commandL
                    "Run with --help for more information.\n");
       return kExitUsage;
     }
+    if (!commandLine->render.type.empty() && !ContainerByExtension(commandLine->render.type)) {
+      std::fprintf(stderr, "tessil render: --type %s: unknown (known: %s)\n",
+                   commandLine->render.type.substr(0, 80).c_str(), KnownExtensions().c_str());
+      return kExitUsage;
+    }
+    int standardInputs = 0;
+    for (size_t i = 0; i < commandLine->files.size(); ++i) {
+      const bool isOutput = !toDirectory && i == 1;
+      if (commandLine->files[i] == "-" && !isOutput) ++standardInputs;
+    }
+    if (standardInputs > 1 || (toDirectory && standardInputs > 0)) {
+      std::fprintf(stderr, "tessil render: '-' (standard input) can only be the one IN of IN OUT\n");
+      return kExitUsage;
+    }
+  } else if (analyse->parsed()) {
+    commandLine->command = CommandLine::Command::Analyse;
+    if (std::count(commandLine->files.begin(), commandLine->files.end(), "-") > 1) {
+      std::fprintf(stderr, "tessil analyse: standard input ('-') can be read only once\n");
+      return kExitUsage;
+    }
   } else if (properties->parsed()) {
     commandLine->command = CommandLine::Command::Properties;
   } else {
     commandLine->command = CommandLine::Command::Demo;
     commandLine->render.bufferFrames = 441;
+    // The demo's own two files are rewritten on every run.
+    commandLine->render.overwrite = true;
   }
   return std::nullopt;
 }

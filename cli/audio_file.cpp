@@ -1,16 +1,20 @@
 #include "cli/audio_file.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
 
 #include "cli/errors.h"
+#include "cli/interrupt.h"
+#include "cli/output_format.h"
 
 namespace tessil::cli {
 
@@ -22,22 +26,18 @@ std::string SndfileReason(SNDFILE* file) {
   std::string reason = sf_strerror(file);
   // libsndfile ends its messages with a full stop; the caller's line has its own shape.
   while (!reason.empty() && (reason.back() == '.' || reason.back() == ' ')) reason.pop_back();
+  for (const std::string prefix : {"Error : ", "System error : "}) {
+    if (reason.rfind(prefix, 0) == 0) reason.erase(0, prefix.size());
+  }
   return reason;
-}
-
-// Why a file cannot be opened for reading, in the words a user expects.
-std::string UnreadableReason(const std::string& path) {
-  std::error_code error;
-  const auto status = std::filesystem::status(path, error);
-  if (error) return SystemReason(error.value());
-  if (std::filesystem::is_directory(status)) return "is a directory";
-  if (::access(path.c_str(), R_OK) != 0) return SystemReason(errno);
-  return "unsupported or unreadable audio format (" + SndfileReason(nullptr) + ")";
 }
 
 // libsndfile reports a failed open through one process-wide error slot: opens are serialised so
 // that each failure reads its own reason, however many files are opened at once.
 std::mutex openMutex;
+
+// Past this a WAV's 32-bit sizes overflow; the margin leaves room for the header and tags.
+constexpr double kWavByteLimit = 4294967295.0 - 16.0 * 1024 * 1024;
 
 mode_t CreationMode() {
   // umask can only be read by setting it; do so once, before two writers could race on it.
@@ -51,13 +51,55 @@ mode_t CreationMode() {
   return mode;
 }
 
-std::string FormatInfoName(int format) {
-  SF_FORMAT_INFO info{};
-  info.format = format;
-  if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof(info)) != 0 || info.name == nullptr) {
-    return "unknown";
+// A pipe, FIFO or terminal, read to its end. Reads interrupted by a signal return to the caller
+// so that Ctrl-C is noticed while the writer on the other side is idle.
+std::vector<unsigned char> ReadAll(int descriptor, const std::string& path) {
+  std::vector<unsigned char> bytes;
+  size_t used = 0;
+  for (;;) {
+    if (bytes.size() - used < 65536) bytes.resize(std::max<size_t>(bytes.size() * 2, 1 << 20));
+    const ssize_t got = ::read(descriptor, bytes.data() + used, bytes.size() - used);
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno == EINTR) {
+        ThrowIfInterrupted();
+        continue;
+      }
+      throw CliError(path + ": read error: " + SystemReason(errno));
+    }
+    used += static_cast<size_t>(got);
   }
-  return info.name;
+  bytes.resize(used);
+  return bytes;
+}
+
+// libsndfile's virtual I/O over a block of memory.
+template <typename Stream>
+SF_VIRTUAL_IO MemoryIo() {
+  SF_VIRTUAL_IO io{};
+  io.get_filelen = [](void* data) -> sf_count_t {
+    return static_cast<sf_count_t>(static_cast<Stream*>(data)->bytes.size());
+  };
+  io.seek = [](sf_count_t offset, int whence, void* data) -> sf_count_t {
+    auto* stream = static_cast<Stream*>(data);
+    const auto size = static_cast<sf_count_t>(stream->bytes.size());
+    sf_count_t position = whence == SEEK_SET ? offset
+                          : whence == SEEK_CUR ? stream->position + offset
+                                               : size + offset;
+    stream->position = std::clamp<sf_count_t>(position, 0, size);
+    return stream->position;
+  };
+  io.read = [](void* destination, sf_count_t count, void* data) -> sf_count_t {
+    auto* stream = static_cast<Stream*>(data);
+    const auto size = static_cast<sf_count_t>(stream->bytes.size());
+    const sf_count_t n = std::clamp<sf_count_t>(size - stream->position, 0, count);
+    std::memcpy(destination, stream->bytes.data() + stream->position, static_cast<size_t>(n));
+    stream->position += n;
+    return n;
+  };
+  io.write = [](const void*, sf_count_t, void*) -> sf_count_t { return 0; };
+  io.tell = [](void* data) -> sf_count_t { return static_cast<Stream*>(data)->position; };
+  return io;
 }
 
 }  // namespace
@@ -103,15 +145,61 @@ int DefaultHostBits(int sndfileFormat) {
   return 32;
 }
 
+std::string FormatPartName(int formatPart) {
+  SF_FORMAT_INFO info{};
+  info.format = formatPart;
+  if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof(info)) != 0 || info.name == nullptr) {
+    return "unknown";
+  }
+  return info.name;
+}
+
 std::string FormatName(int sndfileFormat) {
-  return FormatInfoName(sndfileFormat & SF_FORMAT_TYPEMASK) + ", " +
-         FormatInfoName(sndfileFormat & SF_FORMAT_SUBMASK);
+  return FormatPartName(sndfileFormat & SF_FORMAT_TYPEMASK) + ", " +
+         FormatPartName(sndfileFormat & SF_FORMAT_SUBMASK);
 }
 
 AudioReader::AudioReader(const std::string& path) : path_(path) {
-  std::unique_lock<std::mutex> lock(openMutex);
-  file_ = sf_open(path.c_str(), SFM_READ, &info_);
-  if (file_ == nullptr) throw CliError(path + ": cannot read: " + UnreadableReason(path));
+  int descriptor = STDIN_FILENO;
+  if (!IsStandardStream(path)) {
+    // O_NONBLOCK is not used: opening a FIFO waits for its writer, and Ctrl-C ends the wait.
+    descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    while (descriptor < 0 && errno == EINTR) {
+      ThrowIfInterrupted();
+      descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    }
+    if (descriptor < 0) throw CliError(path + ": cannot read: " + SystemReason(errno));
+  }
+  struct stat status {};
+  ::fstat(descriptor, &status);
+  const auto closeOwn = [&] {
+    if (descriptor != STDIN_FILENO) ::close(descriptor);
+  };
+  if (S_ISDIR(status.st_mode)) {
+    closeOwn();
+    throw CliError(path + ": cannot read: is a directory");
+  }
+  std::unique_lock<std::mutex> lock(openMutex, std::defer_lock);
+  if (S_ISREG(status.st_mode)) {
+    lock.lock();
+    file_ = sf_open_fd(descriptor, SFM_READ, &info_, descriptor != STDIN_FILENO ? SF_TRUE : SF_FALSE);
+    if (file_ == nullptr) closeOwn();
+  } else {
+    try {
+      memory_.bytes = ReadAll(descriptor, path);
+    } catch (...) {
+      closeOwn();
+      throw;
+    }
+    closeOwn();
+    SF_VIRTUAL_IO io = MemoryIo<MemoryStream>();
+    lock.lock();
+    file_ = sf_open_virtual(&io, SFM_READ, &info_, &memory_);
+  }
+  if (file_ == nullptr) {
+    throw CliError(path + ": cannot read: unsupported or unreadable audio format (" +
+                   SndfileReason(nullptr) + ")");
+  }
   lock.unlock();
   if (info_.channels < 1 || info_.samplerate < 1) {
     sf_close(file_);
@@ -133,12 +221,12 @@ size_t AudioReader::ReadHost(float* host, size_t frames, int hostBits) {
     got = sf_readf_int(file_, integers_.data(), static_cast<sf_count_t>(frames));
     // 2^(bits - 32) is exact, and so is the product for every depth up to 24 bits.
     const float scale = std::ldexp(1.0f, hostBits - 32);
-    const size_t count = static_cast<size_t>(got) * static_cast<size_t>(info_.channels);
+    const size_t count = static_cast<size_t>(std::max<sf_count_t>(got, 0)) * static_cast<size_t>(info_.channels);
     for (size_t i = 0; i < count; ++i) host[i] = static_cast<float>(integers_[i]) * scale;
   } else {
     got = sf_readf_float(file_, host, static_cast<sf_count_t>(frames));
     const float scale = std::ldexp(1.0f, hostBits - 1);
-    const size_t count = static_cast<size_t>(got) * static_cast<size_t>(info_.channels);
+    const size_t count = static_cast<size_t>(std::max<sf_count_t>(got, 0)) * static_cast<size_t>(info_.channels);
     for (size_t i = 0; i < count; ++i) host[i] *= scale;
   }
   if (got < static_cast<sf_count_t>(frames) && sf_error(file_) != SF_ERR_NO_ERROR) {
@@ -147,8 +235,30 @@ size_t AudioReader::ReadHost(float* host, size_t frames, int hostBits) {
   return got < 0 ? 0 : static_cast<size_t>(got);
 }
 
-AudioWriter::AudioWriter(const std::string& path, int sndfileFormat, int sampleRate, int channels)
-    : path_(path), channels_(channels), encoding_(EncodingOf(sndfileFormat)) {
+bool AudioWriter::CheckDestination(const std::string& path, bool overwrite, struct stat* existing) {
+  struct stat own {};
+  if (existing == nullptr) existing = &own;
+  if (IsStandardStream(path) || ::stat(path.c_str(), existing) != 0) return false;
+  if (S_ISDIR(existing->st_mode)) throw CliError(path + ": cannot write: is a directory");
+  // The finished file replaces the destination by renaming: a device or a pipe there must not be
+  // swapped for a regular file, and a link keeps pointing where it did.
+  if (!S_ISREG(existing->st_mode)) throw CliError(path + ": cannot write: not a regular file");
+  if (!overwrite) throw CliError(path + ": already exists; use -y (--overwrite) to replace it");
+  // Root passes access(); a file without any write permission is still treated as protected.
+  if (::access(path.c_str(), W_OK) != 0 || (existing->st_mode & 0222) == 0) {
+    throw CliError(path + ": cannot replace: the file is not writable");
+  }
+  return true;
+}
+
+AudioWriter::AudioWriter(const std::string& path, int sndfileFormat, int sampleRate, int channels,
+                         const WriteOptions& options)
+    : path_(path),
+      format_(sndfileFormat),
+      channels_(channels),
+      toStandardOutput_(IsStandardStream(path)),
+      overwrite_(options.overwrite),
+      encoding_(EncodingOf(sndfileFormat)) {
   SF_INFO info{};
   info.samplerate = sampleRate;
   info.channels = channels;
@@ -158,38 +268,86 @@ AudioWriter::AudioWriter(const std::string& path, int sndfileFormat, int sampleR
                    " with " + std::to_string(channels) + " channels at " +
                    std::to_string(sampleRate) + " Hz");
   }
-  std::filesystem::path destination(path);
-  std::error_code error;
-  const auto status = std::filesystem::status(destination, error);
-  if (std::filesystem::is_directory(status)) throw CliError(path + ": cannot write: is a directory");
-  if (std::filesystem::exists(status)) {
-    // The finished file replaces the destination by renaming: a device or a pipe there must not
-    // be swapped for a regular file, and a link keeps pointing where it did.
-    if (!std::filesystem::is_regular_file(status)) {
-      throw CliError(path + ": cannot write: not a regular file");
+  // WAV stops at 4 GiB: a file expected to outgrow it is written as RF64 from the start.
+  if ((sndfileFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV && options.expectedFrames > 0) {
+    const int bytesPerSample = encoding_.integer ? (encoding_.depth + 7) / 8 : 8;
+    const double bytes = static_cast<double>(options.expectedFrames) * channels * bytesPerSample;
+    SF_INFO rf64 = info;
+    rf64.format = SF_FORMAT_RF64 | (sndfileFormat & SF_FORMAT_SUBMASK);
+    if (bytes >= kWavByteLimit && sf_format_check(&rf64)) {
+      info = rf64;
+      format_ = rf64.format;
     }
-    destination = std::filesystem::canonical(destination, error);
-    if (error) throw CliError(path + ": cannot write: " + error.message());
   }
-  renamePath_ = destination.string();
-  std::filesystem::path directory = destination.parent_path();
-  if (directory.empty()) directory = ".";
-  std::string pattern = (directory / ("." + destination.filename().string() + ".tessil-XXXXXX")).string();
-  const int descriptor = ::mkstemp(pattern.data());
-  if (descriptor < 0) throw CliError(path + ": cannot write: " + SystemReason(errno));
-  temporaryPath_ = pattern;
-  // mkstemp creates the file private; the result should look like any other new file.
-  ::fchmod(descriptor, CreationMode());
-  // The descriptor stays ours (libsndfile does not close it), so that it is closed exactly once
-  // whether the open succeeds or not.
-  descriptor_ = descriptor;
-  std::unique_lock<std::mutex> lock(openMutex);
-  file_ = sf_open_fd(descriptor, SFM_WRITE, &info, SF_FALSE);
-  if (file_ == nullptr) {
-    const std::string reason = SndfileReason(nullptr);
-    lock.unlock();
-    Discard();
-    throw CliError(path + ": cannot write: " + reason);
+
+  std::unique_lock<std::mutex> lock(openMutex, std::defer_lock);
+  if (toStandardOutput_) {
+    // Most formats rewrite their header when they close, which a pipe cannot take (FLAC then
+    // appends a damaged header block, WAV refuses): the file is made in an unnamed temporary
+    // file, checked like any other and copied to standard output when complete.
+    const char* root = std::getenv("TMPDIR");
+    std::string pattern = std::string(root != nullptr && *root != '\0' ? root : "/tmp") + "/.tessil-XXXXXX";
+    descriptor_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (descriptor_ < 0) throw CliError("-: cannot make a temporary file in " + pattern + ": " + SystemReason(errno));
+    ::unlink(pattern.c_str());
+    lock.lock();
+    file_ = sf_open_fd(descriptor_, SFM_WRITE, &info, SF_FALSE);
+    if (file_ == nullptr) {
+      const std::string reason = SndfileReason(nullptr);
+      lock.unlock();
+      Discard();
+      throw CliError("-: cannot write: " + reason);
+    }
+  } else {
+    namespace fs = std::filesystem;
+    fs::path destination(path);
+    struct stat existing {};
+    const bool replacing = CheckDestination(path, overwrite_, &existing);
+    if (replacing) {
+      std::error_code error;
+      destination = fs::canonical(destination, error);
+      if (error) throw CliError(path + ": cannot write: " + error.message());
+    }
+    renamePath_ = destination.string();
+    fs::path directory = destination.parent_path();
+    if (directory.empty()) directory = ".";
+    // A short name of its own: the destination's name may already be as long as the file
+    // system allows.
+    std::string pattern = (directory / ".tessil-XXXXXX").string();
+    const int descriptor = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (descriptor < 0) throw CliError(path + ": cannot write: " + SystemReason(errno));
+    temporaryPath_ = pattern;
+    temporarySlot_ = RegisterTemporaryFile(temporaryPath_);
+    descriptor_ = descriptor;
+    if (replacing) {
+      // The replacement keeps the file's permissions and, where we may, its owner.
+      ::fchmod(descriptor, existing.st_mode & 07777);
+      if (::geteuid() == 0) {
+        [[maybe_unused]] const int ignored = ::fchown(descriptor, existing.st_uid, existing.st_gid);
+      }
+    } else {
+      // mkstemp creates the file private; the result should look like any other new file.
+      ::fchmod(descriptor, CreationMode());
+    }
+    // The descriptor stays ours (libsndfile does not close it), so that it is closed exactly once
+    // whether the open succeeds or not.
+    lock.lock();
+    file_ = sf_open_fd(descriptor, SFM_WRITE, &info, SF_FALSE);
+    if (file_ == nullptr) {
+      const std::string reason = SndfileReason(nullptr);
+      lock.unlock();
+      Discard();
+      throw CliError(path + ": cannot write: " + reason);
+    }
+  }
+  lock.unlock();
+  if (!std::isnan(options.quality)) {
+    double fraction = std::clamp(options.quality / 10.0, 0.0, 1.0);
+    if ((sndfileFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC) {
+      sf_command(file_, SFC_SET_COMPRESSION_LEVEL, &fraction, sizeof(fraction));
+    } else if (IsLossyFormat(sndfileFormat)) {
+      sf_command(file_, SFC_SET_VBR_ENCODING_QUALITY, &fraction, sizeof(fraction));
+    }
   }
 }
 
@@ -214,6 +372,8 @@ void AudioWriter::Discard() {
     ::unlink(temporaryPath_.c_str());
     temporaryPath_.clear();
   }
+  ForgetTemporaryFile(temporarySlot_);
+  temporarySlot_ = -1;
 }
 
 void AudioWriter::CopyMetadata(const AudioReader& source) {
@@ -224,7 +384,12 @@ void AudioWriter::CopyMetadata(const AudioReader& source) {
     sf_command(file_, SFC_SET_CHANNEL_MAP_INFO, map.data(), mapBytes);
   }
   for (int tag = SF_STR_FIRST; tag <= SF_STR_LAST; ++tag) {
-    if (const char* text = sf_get_string(source.Handle(), tag)) sf_set_string(file_, tag, text);
+    const char* text = sf_get_string(source.Handle(), tag);
+    if (text == nullptr) continue;
+    std::string upper(text);
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (upper.find("REPLAYGAIN") != std::string::npos) continue;
+    sf_set_string(file_, tag, text);
   }
 }
 
@@ -257,21 +422,128 @@ void AudioWriter::WriteHost(const float* host, size_t frames, int hostBits) {
   if (written != static_cast<sf_count_t>(frames)) {
     throw CliError(path_ + ": cannot write: " + SndfileReason(file_));
   }
+  written_ += static_cast<int64_t>(frames);
 }
 
-void AudioWriter::Commit() {
-  const int closed = CloseFile();
-  if (closed != 0) {
-    const std::string reason = sf_error_number(closed);
-    Discard();
-    throw CliError(path_ + ": cannot write: " + reason);
+WrittenFile AudioWriter::ReadBack(const FrameSink& sink) const {
+  const std::string failure = path_ + ": the written file does not read back";
+  SF_INFO info{};
+  const int descriptor = ::dup(descriptor_);
+  if (descriptor < 0 || ::lseek(descriptor, 0, SEEK_SET) != 0) throw CliError(failure + ": " + SystemReason(errno));
+  std::unique_lock<std::mutex> lock(openMutex);
+  SNDFILE* file = sf_open_fd(descriptor, SFM_READ, &info, SF_TRUE);
+  if (file == nullptr) {
+    ::close(descriptor);
+    throw CliError(failure + ": " + SndfileReason(nullptr));
   }
-  if (::rename(temporaryPath_.c_str(), renamePath_.c_str()) != 0) {
-    const int error = errno;
+  lock.unlock();
+  WrittenFile result;
+  result.format = info.format;
+  std::vector<float> frames(4096 * static_cast<size_t>(std::max(info.channels, 1)));
+  for (;;) {
+    const sf_count_t got = sf_readf_float(file, frames.data(), 4096);
+    if (got <= 0) break;
+    if (sink) sink(frames.data(), static_cast<size_t>(got));
+    result.frames += got;
+  }
+  const int error = sf_error(file);
+  const std::string reason = SndfileReason(file);
+  sf_close(file);
+  if (error != SF_ERR_NO_ERROR) throw CliError(failure + ": " + reason);
+  const int wantedType = format_ & SF_FORMAT_TYPEMASK;
+  const int gotType = info.format & SF_FORMAT_TYPEMASK;
+  if (gotType != wantedType || (info.format & SF_FORMAT_SUBMASK) != (format_ & SF_FORMAT_SUBMASK) ||
+      info.channels != channels_) {
+    throw CliError(failure + ": it holds " + FormatName(info.format) + " instead of " +
+                   FormatName(format_));
+  }
+  // An MP3 encoder pads the stream to whole frames; every other codec gives back what it got.
+  const bool padded = (format_ & SF_FORMAT_SUBMASK) == SF_FORMAT_MPEG_LAYER_III;
+  if (padded ? result.frames < written_ : result.frames != written_) {
+    throw CliError(failure + ": " + std::to_string(result.frames) + " frames instead of " +
+                   std::to_string(written_) + " (is the disk full?)");
+  }
+  return result;
+}
+
+WrittenFile AudioWriter::Commit(const FrameSink& sink) {
+  const auto fail = [&](const std::string& reason) {
     Discard();
-    throw CliError(path_ + ": cannot write: " + SystemReason(error));
+    return CliError(path_ + ": cannot write: " + reason);
+  };
+  if (file_ != nullptr) {
+    const int closed = sf_close(file_);
+    file_ = nullptr;
+    if (closed != 0) throw fail(sf_error_number(closed));
+  }
+  // On the disk before it takes the destination's name, or a crash could leave an empty file
+  // where the old one was.
+  if (!toStandardOutput_ && ::fsync(descriptor_) != 0) throw fail(SystemReason(errno));
+  WrittenFile result;
+  try {
+    result = ReadBack(sink);
+  } catch (const CliError&) {
+    Discard();
+    throw;
+  }
+  if (toStandardOutput_) {
+    CopyToStandardOutput();
+    CloseFile();
+    return result;
+  }
+  const int descriptor = descriptor_;
+  descriptor_ = -1;
+  if (::close(descriptor) != 0) throw fail(SystemReason(errno));
+  ThrowIfInterrupted();
+  // Without -y a file that appeared meanwhile is not replaced either.
+  const unsigned flags = overwrite_ ? 0 : RENAME_NOREPLACE;
+  int renamed = ::renameat2(AT_FDCWD, temporaryPath_.c_str(), AT_FDCWD, renamePath_.c_str(), flags);
+  if (renamed != 0 && errno == EINVAL && flags != 0) {
+    // A file system without the no-replace flag: check, then rename.
+    struct stat existing {};
+    errno = EEXIST;
+    if (::stat(renamePath_.c_str(), &existing) != 0) renamed = ::rename(temporaryPath_.c_str(), renamePath_.c_str());
+  }
+  if (renamed != 0) {
+    const int error = errno;
+    throw fail(error == EEXIST ? std::string("appeared while rendering; use -y (--overwrite) to replace it")
+                               : SystemReason(error));
   }
   temporaryPath_.clear();
+  ForgetTemporaryFile(temporarySlot_);
+  temporarySlot_ = -1;
+  // The new name itself is durable only once the directory is.
+  std::filesystem::path directory = std::filesystem::path(renamePath_).parent_path();
+  const int directoryDescriptor =
+      ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (directoryDescriptor >= 0) {
+    ::fsync(directoryDescriptor);
+    ::close(directoryDescriptor);
+  }
+  return result;
+}
+
+void AudioWriter::CopyToStandardOutput() {
+  if (::lseek(descriptor_, 0, SEEK_SET) != 0) throw CliError("-: cannot write: " + SystemReason(errno));
+  std::vector<char> chunk(1 << 20);
+  for (;;) {
+    const ssize_t got = ::read(descriptor_, chunk.data(), chunk.size());
+    if (got < 0 && errno == EINTR) {
+      ThrowIfInterrupted();
+      continue;
+    }
+    if (got < 0) throw CliError("-: cannot write: " + SystemReason(errno));
+    if (got == 0) return;
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t put = ::write(STDOUT_FILENO, chunk.data() + done, static_cast<size_t>(got - done));
+      if (put < 0 && errno == EINTR) {
+        ThrowIfInterrupted();
+        continue;
+      }
+      if (put < 0) throw CliError("-: cannot write: " + SystemReason(errno));
+      done += put;
+    }
+  }
 }
 
 }  // namespace tessil::cli

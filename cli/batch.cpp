@@ -1,22 +1,22 @@
 #include "cli/batch.h"
 
-#include <sndfile.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <thread>
 
+#include "cli/audio_file.h"
 #include "cli/errors.h"
 #include "cli/interrupt.h"
 #include "cli/progress.h"
 #include "cli/property_requests.h"
-#include "host/latency.h"
 #include "cli/report.h"
+#include "host/latency.h"
 
 namespace tessil::cli {
 
@@ -25,57 +25,54 @@ namespace {
 namespace fs = std::filesystem;
 
 void RefuseOverwritingInput(const RenderJob& job) {
+  if (IsStandardStream(job.input) || IsStandardStream(job.output)) return;
   std::error_code error;
   if (fs::exists(job.output, error) && fs::equivalent(job.input, job.output, error)) {
     throw CliError(job.output + ": refusing to overwrite the input file");
   }
 }
 
-// The whole run's length, for the progress bar; files that cannot be read count as empty and
-// report their error when their turn comes.
-Progress MakeProgress(const std::vector<RenderJob>& jobs) {
-  int64_t frames = 0;
-  double seconds = 0.0;
-  for (const RenderJob& job : jobs) {
-    SF_INFO info{};
-    if (SNDFILE* file = sf_open(job.input.c_str(), SFM_READ, &info)) {
-      frames += info.frames;
-      if (info.samplerate > 0) seconds += static_cast<double>(info.frames) / info.samplerate;
-      sf_close(file);
-    }
-  }
-  return Progress(frames, seconds, static_cast<int>(jobs.size()));
-}
-
 // Reports leave in input order however the files finish, so the output is the same from run
-// to run.
+// to run. Everything goes through the progress bar's writer.
 class ReportPrinter {
  public:
-  ReportPrinter(size_t count, bool json, bool array, Progress* progress)
-      : results_(count), json_(json), array_(array), progress_(progress) {
-    if (json_ && array_) std::fputs("[", stdout);
+  ReportPrinter(size_t count, bool json, bool array, std::FILE* stream, Progress* progress)
+      : results_(count), json_(json), array_(array), stream_(stream), progress_(progress) {
+    if (json_ && array_) progress_->Print(stream_, "[");
   }
 
   void Done(size_t index, const FileReport& report) {
     std::lock_guard<std::mutex> lock(mutex_);
+    std::string warnings;
+    for (const std::string& warning : report.warnings) warnings += "tessil: warning: " + warning + "\n";
+    if (!warnings.empty()) progress_->Print(stderr, warnings);
     results_[index] = json_ ? JsonReport(report) : TextReport(report);
     FlushLocked();
   }
 
-  void Failed(size_t index, const RenderJob& job, const CliError& error) {
+  void Failed(size_t index, const std::string& input, const std::string& output, const CliError& error) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (progress_ != nullptr) progress_->Clear();
-    std::fprintf(stderr, "tessil: error: %s\n", error.what());
-    results_[index] = json_ && array_ ? "{\"input\": " + JsonString(job.input) +
-                                            ", \"output\": " + JsonString(job.output) +
-                                            ", \"error\": " + JsonString(error.what()) + "}"
-                                      : std::string();
+    progress_->Print(stderr, std::string("tessil: error: ") + error.what() + "\n");
+    std::string entry;
+    if (json_ && array_) {
+      entry = "{\"input\": " + JsonString(input) +
+              (output.empty() ? std::string() : ", \"output\": " + JsonString(output)) +
+              ", \"error\": " + JsonString(error.what()) + "}";
+    }
+    results_[index] = entry;
+    FlushLocked();
+  }
+
+  // A file that never ran (the run was interrupted): nothing to say for it.
+  void Skipped(size_t index) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    results_[index] = std::string();
     FlushLocked();
   }
 
   void Finish() {
-    if (json_ && array_) std::fputs(printed_ > 0 ? "\n]\n" : "]\n", stdout);
-    std::fflush(stdout);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (json_ && array_) progress_->Print(stream_, printed_ > 0 ? "\n]\n" : "]\n");
   }
 
  private:
@@ -83,17 +80,14 @@ class ReportPrinter {
     while (next_ < results_.size() && results_[next_]) {
       const std::string& text = *results_[next_];
       if (!text.empty()) {
-        if (progress_ != nullptr) progress_->Clear();
+        std::string out;
         if (json_) {
-          std::fputs(array_ ? (printed_ > 0 ? ",\n  " : "\n  ") : "", stdout);
-          std::fputs(text.c_str(), stdout);
-          if (!array_) std::fputs("\n", stdout);
+          out = array_ ? (printed_ > 0 ? ",\n  " : "\n  ") + text : text + "\n";
         } else {
-          std::fputs(printed_ > 0 ? "\n" : "", stdout);
-          std::fputs(text.c_str(), stdout);
+          out = (printed_ > 0 ? "\n" : "") + text;
         }
+        progress_->Print(stream_, out);
         ++printed_;
-        std::fflush(stdout);
       }
       ++next_;
     }
@@ -105,8 +99,59 @@ class ReportPrinter {
   size_t printed_ = 0;
   bool json_;
   bool array_;
+  std::FILE* stream_;
   Progress* progress_;
 };
+
+// Runs `work` for every index on `threads` threads. A failure is reported and the others go on;
+// after an interrupt no new file starts and "interrupted" is said once, by the caller.
+bool RunAll(size_t count, unsigned threads, ReportPrinter* printer, Progress* progress,
+            const std::function<FileReport(size_t)>& work,
+            const std::function<std::pair<std::string, std::string>(size_t)>& names) {
+  std::atomic<size_t> next{0};
+  std::atomic<bool> failed{false};
+  const auto worker = [&] {
+    for (size_t index = next++; index < count; index = next++) {
+      if (Interrupted()) {
+        printer->Skipped(index);
+        continue;
+      }
+      try {
+        printer->Done(index, work(index));
+      } catch (const std::exception& caught) {
+        if (Interrupted()) {
+          printer->Skipped(index);
+        } else {
+          failed = true;
+          const auto [input, output] = names(index);
+          const auto* error = dynamic_cast<const CliError*>(&caught);
+          printer->Failed(index, input, output, error != nullptr ? *error : CliError(input + ": " + caught.what()));
+        }
+      }
+      progress->FileDone();
+    }
+  };
+  threads = static_cast<unsigned>(std::max<size_t>(1, std::min<size_t>(threads, count)));
+  std::vector<std::thread> pool;
+  for (unsigned t = 1; t < threads; ++t) pool.emplace_back(worker);
+  worker();
+  for (std::thread& thread : pool) thread.join();
+  return failed;
+}
+
+int FinishRun(ReportPrinter* printer, Progress* progress, bool failed) {
+  progress->Finish();
+  printer->Finish();
+  if (Interrupted()) {
+    progress->Print(stderr, "tessil: interrupted\n");
+    return InterruptedExitStatus();
+  }
+  return failed ? kExitFailure : 0;
+}
+
+unsigned Threads(unsigned asked) {
+  return asked != 0 ? asked : std::max(1u, std::thread::hardware_concurrency());
+}
 
 }  // namespace
 
@@ -128,7 +173,7 @@ std::vector<RenderJob> PlanJobs(const CommandLine& commandLine) {
   for (const std::string& input : commandLine.files) {
     fs::path name = fs::path(input).filename();
     if (name.empty()) throw CliError(input + ": not a file name");
-    if (commandLine.render.format != OutputFormat::Same) name.replace_extension(".wav");
+    if (!commandLine.render.type.empty()) name.replace_extension("." + commandLine.render.type);
     const fs::path output = directory / name;
     if (!outputs.insert(output.lexically_normal()).second) {
       throw CliError(output.string() + ": two inputs would be written to the same output");
@@ -140,48 +185,42 @@ std::vector<RenderJob> PlanJobs(const CommandLine& commandLine) {
 }
 
 int RunRender(const CommandLine& commandLine) {
+  RenderContext context;
+  context.commandLine = &commandLine;
+  for (const PropertySetting& setting : CollectSettings(commandLine)) context.settings.push_back(setting.text);
   ManagerHandle manager = CreateConfiguredManager(commandLine);
   const std::vector<RenderJob> jobs = PlanJobs(commandLine);
   PropertyClient client(manager.get());
-  const bool lookaheadActive =
-      host::LookAheadActive(client.Read(PropertyById(KSPROPERTY_TESSIL_ENABLE)) != 0,
-                            client.Read(PropertyById(KSPROPERTY_TESSIL_CORE_ENABLE)) != 0);
+  context.manager = manager.get();
+  context.lookaheadActive = host::LookAheadActive(client.Read(PropertyById(KSPROPERTY_TESSIL_ENABLE)) != 0,
+                                                 client.Read(PropertyById(KSPROPERTY_TESSIL_CORE_ENABLE)) != 0);
 
-  Progress progress = MakeProgress(jobs);
+  Progress progress(static_cast<int>(jobs.size()));
+  context.progress = &progress;
   const bool toDirectory = !commandLine.outputDirectory.empty();
-  ReportPrinter printer(jobs.size(), commandLine.render.json, toDirectory, &progress);
-  std::atomic<size_t> next{0};
-  std::atomic<bool> failed{false};
+  // Standard output carries audio when OUT is '-': the report moves to standard error.
+  const bool audioOnStdout = std::any_of(jobs.begin(), jobs.end(),
+                                         [](const RenderJob& job) { return IsStandardStream(job.output); });
+  ReportPrinter printer(jobs.size(), commandLine.render.json, toDirectory, audioOnStdout ? stderr : stdout,
+                        &progress);
   // Every processor is created and released by its worker; all of them are gone before the
   // manager is released at the end of this function, as a host must have it.
-  const auto worker = [&] {
-    for (size_t index = next++; index < jobs.size(); index = next++) {
-      try {
-        ThrowIfInterrupted();
-        const FileReport report =
-            RenderFile(manager.get(), jobs[index], commandLine.render, lookaheadActive, &progress);
-        printer.Done(index, report);
-      } catch (const CliError& error) {
-        failed = true;
-        printer.Failed(index, jobs[index], error);
-      } catch (const std::exception& error) {
-        failed = true;
-        printer.Failed(index, jobs[index], CliError(jobs[index].input + ": " + error.what()));
-      }
-      progress.FileDone();
-    }
-  };
-  unsigned threads = commandLine.render.jobs != 0 ? commandLine.render.jobs
-                                                  : std::max(1u, std::thread::hardware_concurrency());
-  threads = static_cast<unsigned>(std::min<size_t>(threads, jobs.size()));
-  std::vector<std::thread> pool;
-  for (unsigned t = 1; t < threads; ++t) pool.emplace_back(worker);
-  worker();
-  for (std::thread& thread : pool) thread.join();
-  progress.Clear();
-  printer.Finish();
-  if (Interrupted()) return kExitInterrupted;
-  return failed ? kExitFailure : 0;
+  const bool failed = RunAll(
+      jobs.size(), Threads(commandLine.render.jobs), &printer, &progress,
+      [&](size_t index) { return RenderFile(context, jobs[index]); },
+      [&](size_t index) { return std::make_pair(jobs[index].input, jobs[index].output); });
+  return FinishRun(&printer, &progress, failed);
+}
+
+int RunAnalyse(const CommandLine& commandLine) {
+  const std::vector<std::string>& files = commandLine.files;
+  Progress progress(static_cast<int>(files.size()));
+  ReportPrinter printer(files.size(), commandLine.render.json, true, stdout, &progress);
+  const bool failed = RunAll(
+      files.size(), Threads(0), &printer, &progress,
+      [&](size_t index) { return AnalyseFile(files[index], &progress); },
+      [&](size_t index) { return std::make_pair(files[index], std::string()); });
+  return FinishRun(&printer, &progress, failed);
 }
 
 }  // namespace tessil::cli

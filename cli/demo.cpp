@@ -21,7 +21,9 @@ void WriteDemoInput(const std::string& path) {
   std::vector<float> programme = SynthesiseDemoProgramme(kDemoSampleRate, kDemoSeconds);
   const float scale = std::ldexp(1.0f, kDemoBits - 1);
   for (float& sample : programme) sample *= scale;
-  AudioWriter writer(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, kDemoSampleRate, 2);
+  WriteOptions options;
+  options.overwrite = true;
+  AudioWriter writer(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, kDemoSampleRate, 2, options);
   writer.WriteHost(programme.data(), programme.size() / 2, kDemoBits);
   writer.Commit();
 }

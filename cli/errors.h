@@ -4,11 +4,16 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace tessil::cli {
 
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
+
+// What the user gave, fit for one error line: control characters escaped and at most 80
+// characters quoted, the rest counted.
+std::string Quoted(std::string_view given);
 
 class CliError : public std::runtime_error {
  public:

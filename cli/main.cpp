@@ -18,10 +18,15 @@ int main(int argc, char** argv) {
   try {
     switch (commandLine.command) {
       case CommandLine::Command::Render: return RunRender(commandLine);
+      case CommandLine::Command::Analyse: return RunAnalyse(commandLine);
       case CommandLine::Command::Properties: return RunProperties(commandLine);
       case CommandLine::Command::Demo: return RunDemo(commandLine);
     }
   } catch (const CliError& error) {
+    if (Interrupted()) {
+      std::fputs("tessil: interrupted\n", stderr);
+      return InterruptedExitStatus();
+    }
     std::fprintf(stderr, "tessil: error: %s\n", error.what());
     return error.ExitCode();
   } catch (const std::exception& error) {

@@ -2,8 +2,7 @@
 
 #include <unistd.h>
 
-#include <cstdio>
-#include <string>
+#include <algorithm>
 
 namespace tessil::cli {
 
@@ -14,38 +13,53 @@ constexpr int kBarWidth = 30;
 
 }  // namespace
 
-Progress::Progress(int64_t totalFrames, double totalSeconds, int files)
-    : enabled_(::isatty(STDERR_FILENO) != 0 && totalSeconds > kMinimumSeconds && totalFrames > 0),
-      totalFrames_(totalFrames),
-      files_(files) {}
+Progress::Progress(int files)
+    : enabled_(::isatty(STDERR_FILENO) != 0), files_(files), start_(std::chrono::steady_clock::now()) {}
+
+void Progress::AddFile(int64_t frames) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++filesOpened_;
+  if (frames > 0) knownFrames_ += frames;
+}
 
 void Progress::Advance(int64_t frames) {
   if (!enabled_) return;
   std::lock_guard<std::mutex> lock(mutex_);
   doneFrames_ += frames;
   const auto now = std::chrono::steady_clock::now();
+  if (finished_ || now - start_ < kQuietStart) return;
   if (drawn_ && now - lastDraw_ < kRedrawInterval) return;
   lastDraw_ = now;
   DrawLocked();
 }
 
 void Progress::FileDone() {
-  if (!enabled_) return;
   std::lock_guard<std::mutex> lock(mutex_);
   ++filesDone_;
-  if (filesDone_ == files_) ClearLocked();
 }
 
-void Progress::Clear() {
-  if (!enabled_) return;
+void Progress::Print(std::FILE* stream, const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
   ClearLocked();
+  std::fflush(stdout);
+  std::fputs(text.c_str(), stream);
+  std::fflush(stream);
+}
+
+void Progress::Finish() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ClearLocked();
+  finished_ = true;
 }
 
 void Progress::DrawLocked() {
-  // Lengths from a file header can be estimates (compressed formats): never pass 100 %.
-  const double fraction =
-      doneFrames_ >= totalFrames_ ? 1.0 : static_cast<double>(doneFrames_) / totalFrames_;
+  // Files not yet opened count as one unknown share each; lengths from a header can be
+  // estimates (compressed formats), so the bar never passes 100 %.
+  double fraction = 0.0;
+  if (files_ > 0) {
+    const double opened = knownFrames_ > 0 ? std::min(1.0, static_cast<double>(doneFrames_) / knownFrames_) : 0.0;
+    fraction = opened * filesOpened_ / files_;
+  }
   const int filled = static_cast<int>(fraction * kBarWidth);
   std::string line = "\rrendering [";
   line.append(static_cast<size_t>(filled), '#');

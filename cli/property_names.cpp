@@ -55,7 +55,7 @@ bool ParseWhole(std::string_view text, int64_t* value) {
 PropertySetting ParseSetting(std::string_view text) {
   text = Trim(text);
   PropertySetting setting;
-  setting.text = std::string(text);
+  setting.text = Quoted(text);
   const auto fail = [&](const std::string& why) -> CliError { return CliError(setting.text + ": " + why); };
 
   const size_t equals = text.find('=');
@@ -66,7 +66,7 @@ PropertySetting ParseSetting(std::string_view text) {
   const std::vector<std::string_view> parts = SplitDots(address);
   const PropertyInfo* property = FindProperty(parts[0]);
   if (property == nullptr) {
-    throw fail("unknown property '" + std::string(parts[0]) + "' ('tessil properties' lists them)");
+    throw fail("unknown property '" + Quoted(parts[0]) + "' ('tessil properties' lists them)");
   }
   setting.property = property;
 
@@ -92,16 +92,25 @@ PropertySetting ParseSetting(std::string_view text) {
   if (expected == 3) {
     int64_t parsed = 0;
     if (!ParseWhole(parts[2], &parsed) || parsed < 0 || parsed >= kEqualiserBands) {
-      throw fail("band " + std::string(parts[2]) + " does not exist (bands 0 to 3)");
+      throw fail("band " + Quoted(parts[2]) + " does not exist (bands 0 to 3)");
     }
     band = static_cast<uint32_t>(parsed);
   }
   for (const uint32_t channel : channels) setting.targets.push_back({channel, band});
 
   int64_t value = 0;
-  if (!ParseWhole(valueText, &value) || value < INT32_MIN || value > UINT32_MAX) {
-    throw fail("'" + std::string(valueText) + "' is not a whole number of " + UnitName(property->unit) +
+  if (!ParseWhole(valueText, &value)) {
+    throw fail("the value is not a whole number of " + std::string(UnitName(property->unit)) +
                " (settings are in the property's own integer units)");
+  }
+  // Decibels travel as signed 32-bit values, everything else as unsigned ones: a value outside
+  // its type would arrive as a different one (4294967295 dB as -1 dB, a Q of -998 as a huge one).
+  if (property->unit == PropertyUnit::Decibels) {
+    if (value < INT32_MIN || value > INT32_MAX) throw fail("decibel values lie between -2147483648 and 2147483647");
+  } else if (valueText.front() == '-') {
+    throw fail(property->name + " takes no negative value (" + UnitName(property->unit) + ")");
+  } else if (value > UINT32_MAX) {
+    throw fail("values lie between 0 and 4294967295");
   }
   // The driver reads any non-zero value as "on": refuse the typos it would accept.
   if (property->unit == PropertyUnit::Switch && value != 0 && value != 1) {
@@ -113,22 +122,40 @@ PropertySetting ParseSetting(std::string_view text) {
 
 std::vector<PropertySetting> ReadSettingsFile(const std::string& path) {
   std::error_code error;
-  if (std::filesystem::is_directory(path, error)) throw CliError(path + ": cannot read: is a directory");
-  std::ifstream file(path);
-  if (!file) throw CliError(path + ": cannot read: " + std::strerror(errno));
+  if (std::filesystem::is_directory(path, error)) throw CliError(Quoted(path) + ": cannot read: is a directory");
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw CliError(Quoted(path) + ": cannot read: " + std::strerror(errno));
   std::vector<PropertySetting> settings;
   std::string line;
-  for (int number = 1; std::getline(file, line); ++number) {
+  int number = 1;
+  const auto where = [&] { return Quoted(path) + ":" + std::to_string(number) + ": "; };
+  // Read by hand rather than with getline, so that a file without line ends (a device, say)
+  // cannot make a line grow without bound.
+  char c = 0;
+  bool more = true;
+  while (more) {
+    more = static_cast<bool>(file.get(c));
+    if (more && c != '\n') {
+      if (c == '\0') throw CliError(where() + "holds a NUL byte; settings files are text");
+      if (line.size() == kSettingsLineLimit) {
+        throw CliError(where() + "line longer than " + std::to_string(kSettingsLineLimit) + " bytes");
+      }
+      line += c;
+      continue;
+    }
     std::string_view content = line;
     content = Trim(content.substr(0, content.find('#')));
-    if (content.empty()) continue;
-    try {
-      settings.push_back(ParseSetting(content));
-    } catch (const CliError& error) {
-      throw CliError(path + ":" + std::to_string(number) + ": " + error.what());
+    if (!content.empty()) {
+      try {
+        settings.push_back(ParseSetting(content));
+      } catch (const CliError& failure) {
+        throw CliError(where() + failure.what());
+      }
     }
+    line.clear();
+    ++number;
   }
-  if (file.bad()) throw CliError(path + ": read error");
+  if (file.bad()) throw CliError(Quoted(path) + ": read error");
   return settings;
 }
 

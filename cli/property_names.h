@@ -35,6 +35,9 @@ struct PropertySetting {
 // Throws CliError naming the setting and what is wrong with it.
 PropertySetting ParseSetting(std::string_view text);
 
+// Longest line a settings file may hold.
+inline constexpr size_t kSettingsLineLimit = 4096;
+
 // NAME=VALUE lines of a preset file; blank lines and everything after a # are ignored.
 // Errors name the file and line.
 std::vector<PropertySetting> ReadSettingsFile(const std::string& path);

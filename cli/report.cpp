@@ -53,27 +53,57 @@ double FileReport::RealtimeFactor() const {
 }
 
 std::string TextReport(const FileReport& report) {
-  std::string text = report.input + " -> " + report.output + "\n";
+  const bool analysis = report.analysisOnly;
+  std::string text = analysis ? report.input + "\n" : report.input + " -> " + report.output + "\n";
   text += "  " + std::to_string(report.sampleRate) + " Hz, " + std::to_string(report.channels) +
-          (report.channels == 1 ? " channel, " : " channels, ") + report.inputFormat +
-          ", processed as a " + std::to_string(report.hostBits) + "-bit stream\n";
-  text += "  " + Format("%.3f", report.DurationSeconds()) + " s of audio (" +
-          std::to_string(report.frames) + " frames) in buffers of " +
-          std::to_string(report.bufferFrames) + " frames; ";
-  text += report.aligned ? std::to_string(report.latencyFrames) + " frames of latency trimmed\n"
-                         : std::string("raw stream, latency not trimmed\n");
-  const double factor = report.RealtimeFactor();
-  text += "  processing " + Format("%.3f", report.processSeconds) + " s (" +
-          (std::isfinite(factor) ? Format("%.1f", factor) + "x realtime" : std::string("too fast to time")) +
-          "), " + Format("%.3f", report.wallSeconds) + " s in all\n";
+          (report.channels == 1 ? " channel, " : " channels, ") + report.inputFormat;
+  if (analysis) {
+    text += "\n  " + Format("%.3f", report.DurationSeconds()) + " s of audio (" + std::to_string(report.frames) +
+            " frames)\n";
+  } else {
+    text += ", processed as a " + std::to_string(report.hostBits) + "-bit stream at " +
+            std::to_string(report.processingRate) + " Hz\n";
+    if (report.channels > report.processedChannels) {
+      text += "  channels 1 and 2 processed, channels 3 to " + std::to_string(report.channels) +
+              " passed through untouched\n";
+    }
+    text += "  " + Format("%.3f", report.DurationSeconds()) + " s of audio (" + std::to_string(report.frames) +
+            " frames) in buffers of " + std::to_string(report.bufferFrames) + " frames; ";
+    text += report.aligned ? std::to_string(report.latencyFrames) + " frames of latency trimmed\n"
+                           : std::string("raw stream, latency not trimmed\n");
+    const double factor = report.RealtimeFactor();
+    text += "  processing " + Format("%.3f", report.processSeconds) + " s (" +
+            (std::isfinite(factor) ? Format("%.1f", factor) + "x realtime" : std::string("too fast to time")) +
+            "), " + Format("%.3f", report.wallSeconds) + " s in all\n";
+    text += "  settings: ";
+    if (report.settings.empty()) text += "defaults";
+    for (size_t i = 0; i < report.settings.size(); ++i) text += (i > 0 ? ", " : "") + report.settings[i];
+    text += "\n";
+    if (report.targetUsed) {
+      text += "  target " + Format("%.1f", report.targetLufs) + " LUFS: core level " +
+              std::to_string(report.targetCoreLevel) + " hundredths, found in " +
+              std::to_string(report.targetIterations) + " renders\n";
+    }
+    if (report.ceilingUsed || report.hostGainDb != 0.0) {
+      text += "  host gain after the driver " + Format("%+.2f", report.hostGainDb) + " dB";
+      if (report.ceilingUsed) text += " (ceiling " + Format("%.1f", report.ceilingDbtp) + " dBTP)";
+      text += "\n";
+    }
+    text += "  clipped samples: " + std::to_string(report.clippedSamples) + "\n";
+  }
   char header[96];
-  std::snprintf(header, sizeof(header), "  %-18s%8s %-4s  %8s\n", "", "input", "", "output");
+  if (analysis) {
+    std::snprintf(header, sizeof(header), "  %-18s%8s\n", "", "input");
+  } else {
+    std::snprintf(header, sizeof(header), "  %-18s%8s %-4s  %8s\n", "", "input", "",
+                  report.outputMeasuredFromFile ? "output (decoded)" : "output");
+  }
   text += header;
   const auto row = [&](const char* name, double LoudnessFigures::*field, const char* unit) {
     char label[32];
     std::snprintf(label, sizeof(label), "  %-18s", name);
-    std::string line = label + TextFigure(report.before, report.before.*field, unit) + "  " +
-                       TextFigure(report.after, report.after.*field, unit);
+    std::string line = label + TextFigure(report.before, report.before.*field, unit);
+    if (!analysis) line += "  " + TextFigure(report.after, report.after.*field, unit);
     while (line.back() == ' ') line.pop_back();
     text += line + "\n";
   };
@@ -81,22 +111,51 @@ std::string TextReport(const FileReport& report) {
   row("loudness range", &LoudnessFigures::rangeLu, "LU");
   row("sample peak", &LoudnessFigures::samplePeakDbfs, "dBFS");
   row("true peak", &LoudnessFigures::truePeakDbtp, "dBTP");
-  text += "  written as " + report.outputFormat + "\n";
+  if (!analysis) text += "  written as " + report.outputFormat + "\n";
   return text;
 }
 
 std::string JsonReport(const FileReport& report) {
+  if (report.analysisOnly) {
+    return "{\"input\": " + JsonString(report.input) + ", \"input_format\": " + JsonString(report.inputFormat) +
+           ", \"sample_rate\": " + std::to_string(report.sampleRate) +
+           ", \"channels\": " + std::to_string(report.channels) +
+           ", \"frames\": " + std::to_string(report.frames) +
+           ", \"duration_seconds\": " + JsonNumber(report.DurationSeconds()) +
+           ", \"input_loudness\": " + JsonFigures(report.before) + "}";
+  }
+  std::string settings = "[";
+  for (size_t i = 0; i < report.settings.size(); ++i) settings += (i > 0 ? ", " : "") + JsonString(report.settings[i]);
+  settings += "]";
+  std::string warnings = "[";
+  for (size_t i = 0; i < report.warnings.size(); ++i) warnings += (i > 0 ? ", " : "") + JsonString(report.warnings[i]);
+  warnings += "]";
+  const std::string target =
+      report.targetUsed ? "{\"lufs\": " + JsonNumber(report.targetLufs) + ", \"core_level\": " +
+                              std::to_string(report.targetCoreLevel) + ", \"iterations\": " +
+                              std::to_string(report.targetIterations) + "}"
+                        : std::string("null");
   return "{\"input\": " + JsonString(report.input) + ", \"output\": " + JsonString(report.output) +
          ", \"input_format\": " + JsonString(report.inputFormat) +
          ", \"output_format\": " + JsonString(report.outputFormat) +
          ", \"sample_rate\": " + std::to_string(report.sampleRate) +
+         ", \"processing_rate\": " + std::to_string(report.processingRate) +
          ", \"channels\": " + std::to_string(report.channels) +
+         ", \"processed_channels\": " + std::to_string(report.processedChannels) +
+         ", \"passed_through_channels\": " + std::to_string(report.channels - report.processedChannels) +
          ", \"bits\": " + std::to_string(report.hostBits) +
          ", \"frames\": " + std::to_string(report.frames) +
          ", \"duration_seconds\": " + JsonNumber(report.DurationSeconds()) +
          ", \"buffer_frames\": " + std::to_string(report.bufferFrames) +
          ", \"aligned\": " + (report.aligned ? "true" : "false") +
          ", \"latency_frames\": " + std::to_string(report.latencyFrames) +
+         ", \"settings\": " + settings +
+         ", \"target\": " + target +
+         ", \"ceiling_dbtp\": " + (report.ceilingUsed ? JsonNumber(report.ceilingDbtp) : std::string("null")) +
+         ", \"host_gain_db\": " + JsonNumber(report.hostGainDb) +
+         ", \"clipped_samples\": " + std::to_string(report.clippedSamples) +
+         ", \"output_measured_from_file\": " + (report.outputMeasuredFromFile ? "true" : "false") +
+         ", \"warnings\": " + warnings +
          ", \"process_seconds\": " + JsonNumber(report.processSeconds) +
          ", \"wall_seconds\": " + JsonNumber(report.wallSeconds) +
          ", \"realtime_factor\": " + JsonNumber(report.RealtimeFactor()) +

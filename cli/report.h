@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "cli/loudness.h"
 
@@ -25,6 +26,21 @@ struct FileReport {
   double wallSeconds = 0.0;     // the whole file: reading, processing, measuring, writing
   LoudnessFigures before;
   LoudnessFigures after;
+
+  bool analysisOnly = false;  // tessil analyse: the input alone, no output
+  int processingRate = 0;     // the rate the processor ran at
+  std::vector<std::string> settings;  // every setting applied, NAME=VALUE in order
+  int processedChannels = 0;  // the first two; the others passed through untouched
+  int64_t clippedSamples = 0;  // processed samples that reached the output clamp
+  double hostGainDb = 0.0;     // applied by the host after the driver (--ceiling, --target)
+  bool targetUsed = false;
+  double targetLufs = 0.0;
+  int targetCoreLevel = 0;     // hundredths, the level the search found
+  int targetIterations = 0;    // renders the search took
+  bool ceilingUsed = false;
+  double ceilingDbtp = 0.0;
+  bool outputMeasuredFromFile = false;  // lossy output: figures of the decoded file
+  std::vector<std::string> warnings;    // also printed on stderr
 
   double DurationSeconds() const;
   double RealtimeFactor() const;  // audio seconds per second of processing; inf when too fast to time

@@ -75,6 +75,7 @@ EffectStream::EffectStream(ITessilManager* manager, uint32_t sampleRate, uint32_
   block_.assign(size_t{kTessilBlockFrames} * channels, 0.0f);
   delay_.assign(size_t{kTessilLookAheadFrames} * channels, 0.0f);
   uint32_t holdBack = kTessilShortBufferLatencyFrames;
+  uint32_t queued = holdBack;
   if (nativeRate_ != sampleRate_) {
     toNative_ = std::make_unique<Resampler>(sampleRate_, nativeRate_, channels);
     fromNative_ = std::make_unique<Resampler>(nativeRate_, sampleRate_, channels);
@@ -84,7 +85,7 @@ EffectStream::EffectStream(ITessilManager* manager, uint32_t sampleRate, uint32_
     native_.assign(nativeCapacity_ * channels, 0.0f);
     resampled_.assign(resampledCapacity_ * channels, 0.0f);
     processed_.assign((nativeCapacity_ + kTessilBlockFrames) * channels, 0.0f);
-    holdBack = MeasureResamplerHoldBack();
+    holdBack = WarmUpResamplers(&queued);
   } else {
     nativeCapacity_ = kChunkFrames;
     processed_.assign((nativeCapacity_ + kTessilBlockFrames) * channels, 0.0f);
@@ -96,38 +97,43 @@ EffectStream::EffectStream(ITessilManager* manager, uint32_t sampleRate, uint32_
   const double lookAhead = static_cast<double>(kTessilLookAheadFrames) * sampleRate_ / nativeRate_;
   latency_ = holdBack + static_cast<uint32_t>(std::lround(lookAhead));
   output_.Reserve(holdBack + std::max(resampledCapacity_, processed_.size() / channels) + kChunkFrames, channels);
-  output_.PushSilence(holdBack);
+  output_.PushSilence(queued);
 }
 
 EffectStream::~EffectStream() = default;
 
-uint32_t EffectStream::MeasureResamplerHoldBack() {
+uint32_t EffectStream::WarmUpResamplers(uint32_t* shortfall) {
   // How far behind its input the output can fall: run silence through both resamplers and the
-  // block gathering (by count only: the processor must start its stream fresh), in pieces of
-  // awkward and changing sizes, and keep the worst shortfall. The margin covers patterns the
-  // run did not try; a shortfall beyond it shows as Underruns().
-  static constexpr uint32_t kPieces[] = {1, 7, 64, 256, 100, 13, 255, 3, 200, 128};
+  // block gathering, in pieces of awkward and changing sizes, and keep the worst shortfall. The
+  // margin covers patterns the run did not try; a shortfall beyond it shows as Underruns().
+  //
+  // The stream then simply goes on from where the silence ended, as if it had started with it:
+  // libsoxr has grown its buffers by then and never allocates again, and the output queue only
+  // needs the silence that a stream started with the full hold-back would still hold. The
+  // processor itself sees none of it, so its stream starts fresh.
+  static constexpr uint32_t kPieces[] = {1, 7, 64, 256, 256, 256, 256, 256, 256, 256, 256,
+                                         100, 13, 255, 3, 200, 128, 1, 1, 1, 1};
   std::fill(chunk_.begin(), chunk_.end(), 0.0f);
   int64_t fed = 0;
   int64_t out = 0;
   int64_t worst = 0;
-  uint32_t gathered = 0;
   for (int round = 0; fed < 4 * static_cast<int64_t>(sampleRate_); ++round) {
     const uint32_t n = kPieces[round % std::size(kPieces)];
-    size_t native = toNative_->Process(chunk_.data(), n, native_.data(), nativeCapacity_);
-    gathered += static_cast<uint32_t>(native);
-    const size_t blocks = gathered / kTessilBlockFrames;
-    gathered %= kTessilBlockFrames;
+    const size_t native = toNative_->Process(chunk_.data(), n, native_.data(), nativeCapacity_);
+    blockFill_ += static_cast<uint32_t>(native);
+    const size_t blocks = blockFill_ / kTessilBlockFrames;
+    blockFill_ %= kTessilBlockFrames;
     std::fill_n(processed_.begin(), blocks * kTessilBlockFrames * channels_, 0.0f);
     out += static_cast<int64_t>(fromNative_->Process(processed_.data(), blocks * kTessilBlockFrames,
                                                      resampled_.data(), resampledCapacity_));
     fed += n;
     worst = std::max(worst, fed - out);
   }
-  toNative_->Clear();
-  fromNative_->Clear();
+  std::fill(block_.begin(), block_.end(), 0.0f);
   const auto margin = static_cast<int64_t>(ScaledFrames(kTessilBlockFrames, sampleRate_, nativeRate_)) / 4 + 8;
-  return static_cast<uint32_t>(worst + margin);
+  const int64_t holdBack = worst + margin;
+  *shortfall = static_cast<uint32_t>(holdBack - (fed - out));
+  return static_cast<uint32_t>(holdBack);
 }
 
 void EffectStream::CompensateLookAhead(bool lookAheadActive) {

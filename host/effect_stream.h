@@ -10,7 +10,7 @@
 //     delay line of the look-ahead's length, so switching never moves the audio in time.
 //   - At rates the driver has no tables for, the audio is resampled to the native rate of its
 //     family (host/rates.h) and back; the output waits behind as many frames as the resamplers
-//     can hold back, measured once at creation.
+//     can hold back, measured once at creation by running silence through them.
 // Everything is allocated at construction; Run() never allocates, locks only the driver's own
 // uncontended processing mutex, and does no I/O.
 #pragma once
@@ -77,7 +77,8 @@ class EffectStream {
   // look-ahead compensation, and writes the finished blocks to `output`; returns their frames.
   size_t RunBlocks(const float* native, size_t frames, float* output, bool lookAheadActive);
   void CompensateLookAhead(bool lookAheadActive);
-  uint32_t MeasureResamplerHoldBack();
+  // Returns the hold-back; `queued` receives the silence the output queue starts with.
+  uint32_t WarmUpResamplers(uint32_t* queued);
 
   ProcessorHandle processor_;
   uint32_t sampleRate_;

@@ -45,6 +45,10 @@ typedef const WCHAR* PCWSTR;
 
 static_assert(sizeof(ULONG) == 4 && sizeof(LONG) == 4 && sizeof(USHORT) == 2);
 
+// The calling convention of kernel services and of routines the kernel calls back (stdcall on the
+// 32-bit kernel); a 64-bit process has only one.
+#define NTAPI
+
 // ---------------------------------------------------------------------------------------------
 // Status values. Bits 31-30 are the severity: 0 success, 1 informational, 2 warning, 3 error.
 
@@ -134,27 +138,4 @@ typedef const UNICODE_STRING* PCUNICODE_STRING;
 
 #define FIELD_OFFSET(type, field) offsetof(type, field)
 
-namespace tessil::platform_detail {
-
-template <typename T>
-struct SameType {
-  using Type = T;
-};
-
-// The record that holds *field as its `member`. Data member pointers are byte offsets under the
-// Itanium C++ ABI that both supported compilers use, which keeps this free of offsetof (refused
-// for records with virtual functions) and of member access through a null pointer.
-template <typename Record, typename Field>
-inline Record* ContainingRecord(Field* field,
-                                typename SameType<Field>::Type SameType<Record>::Type::*member) {
-  static_assert(sizeof(member) == sizeof(ptrdiff_t), "data member pointers are plain offsets");
-  ptrdiff_t offset;
-  memcpy(&offset, &member, sizeof offset);
-  return reinterpret_cast<Record*>(reinterpret_cast<char*>(field) - offset);
-}
-
-}  // namespace tessil::platform_detail
-
-// The address of the record of type `type` whose member `field` is at `address`.
-#define CONTAINING_RECORD(address, type, field) \
-  (::tessil::platform_detail::ContainingRecord<type>((address), &type::field))
+#include "platform/containing_record.h"

@@ -10,21 +10,13 @@
 #pragma once
 
 #include "platform/ntdef.h"
+#include "platform/pool_tag.h"
 
 typedef enum _POOL_TYPE {
   NonPagedPool = 0,
   PagedPool = 1,
   NonPagedPoolNx = 512,
 } POOL_TYPE;
-
-// A pool tag is its four characters in memory order, so "TsMg" reads as TsMg in a pool dump (the
-// value that the character constant 'gMsT' has on the real compiler).
-constexpr ULONG PoolTag(const char (&name)[5]) {
-  return static_cast<ULONG>(static_cast<UCHAR>(name[0])) |
-         static_cast<ULONG>(static_cast<UCHAR>(name[1])) << 8 |
-         static_cast<ULONG>(static_cast<UCHAR>(name[2])) << 16 |
-         static_cast<ULONG>(static_cast<UCHAR>(name[3])) << 24;
-}
 
 // Returns a block of NumberOfBytes bytes aligned for any scalar type, or null when the pool (or a
 // test hook) refuses it.

@@ -3,6 +3,9 @@
 // properties, and the stop routine.
 #pragma once
 
+#if defined(TESSIL_KERNEL)
+#include "platform/kernel/wdm.h"
+#else
 #include "platform/bugcheck.h"
 #include "platform/float_state.h"
 #include "platform/irp.h"
@@ -11,3 +14,4 @@
 #include "platform/ntdef.h"
 #include "platform/pool.h"
 #include "platform/sync.h"
+#endif

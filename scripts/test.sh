@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Builds and runs the tests in three passes, each in a folder of its own under build-test/, so
+# Builds and runs the tests in four passes, each in a folder of its own under build-test/, so
 # neither the demo's build/ nor another pass is ever reconfigured:
-#   gcc   g++, warnings as errors: everything (driver, hosts, benchmarks) and every CTest test.
-#   asan  clang with AddressSanitizer + UndefinedBehaviorSanitizer: the test programs that ask
-#         for it (every driver layer), at -O1 with line tables for readable reports.
-#   tsan  clang with ThreadSanitizer: the test programs where threads meet.
+#   gcc     g++, warnings as errors: everything (driver, hosts, benchmarks) and every CTest test.
+#   kernel  the 32-bit kernel image cross-built, loaded into a 32-bit process and run over
+#           every stream vector (scripts/kernel.sh).
+#   asan    clang with AddressSanitizer + UndefinedBehaviorSanitizer: the test programs that ask
+#           for it (every driver layer and the host layer), at -O1 with line tables.
+#   tsan    clang with ThreadSanitizer: the test programs where threads meet.
 # Sanitizer passes build only their test programs and what those link (target tessil_tests) and
 # run only the tests labelled `sanitized`. A pass prints one line when it passes; a failing
-# build or test prints its log. Run one pass with: ./scripts/test.sh asan
+# build or test prints its log. Run some passes only with, say: ./scripts/test.sh gcc tsan
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
@@ -39,13 +41,25 @@ run_pass() {  # name, compiler, sanitizers, build flags, build target
   echo "== $name: $(grep -E '^[0-9]+% tests passed' "$log.ctest") ($((SECONDS - start)) s)"
 }
 
-passes=("${@:-gcc asan tsan}")
+run_kernel() {
+  local log=build-test/kernel.log start=$SECONDS
+  mkdir -p build-test
+  if ! TESSIL_KERNEL_BUILD=build-test/kernel ./scripts/kernel.sh >"$log" 2>&1; then
+    cat "$log"
+    echo "== kernel: failed (log: $log)"
+    exit 1
+  fi
+  echo "== kernel: $(grep -E '^[0-9]+% tests passed' "$log" | tail -1) ($((SECONDS - start)) s)"
+}
+
+passes=("${@:-gcc kernel asan tsan}")
 for pass in ${passes[*]}; do
   case $pass in
-    gcc)  run_pass gcc g++ "" "-O2 -DNDEBUG" all ;;
+    gcc) run_pass gcc g++ "" "-O2 -DNDEBUG" all ;;
     asan) run_pass asan clang++ "address,undefined" "-O1 -gline-tables-only" tessil_tests ;;
     tsan) run_pass tsan clang++ "thread" "-O1 -gline-tables-only" tessil_tests ;;
-    *) echo "unknown pass: $pass (gcc, asan or tsan)" >&2; exit 2 ;;
+    kernel) run_kernel ;;
+    *) echo "unknown pass: $pass (gcc, kernel, asan or tsan)" >&2; exit 2 ;;
   esac
 done
 echo "All test passes passed ($SECONDS s)."

@@ -13,7 +13,45 @@
 #include "tessil/tessil_facts.h"
 #include "tessil/tessil_properties.h"
 
+#if defined(TESSIL_KERNEL)
+// The kernel image exports through its module-definition file; PE has no symbol visibility.
+#define TESSIL_EXPORT
+#else
 #define TESSIL_EXPORT __attribute__((visibility("default")))
+#endif
+
+// Interface tables. Hosts of the kernel image are built with the Windows toolchain, whose table
+// for an interface with a virtual destructor has exactly one destructor slot, the deleting
+// destructor void* (unsigned flags) (bit 0 set: free the block too), followed by the other
+// virtual functions in declaration order, all called as thiscall. g++ gives a virtual destructor
+// two slots, which would shift every later slot by one, so the kernel build declares slot 0 as
+// that deleting destructor instead, and each implementation provides it with
+// TESSIL_DELETING_DESTRUCTOR. Member functions are thiscall by default on 32-bit Windows targets.
+#if defined(TESSIL_KERNEL)
+#define TESSIL_INTERFACE_SLOT_0(Interface)                   \
+ protected:                                                 \
+  ~Interface() = default;                                   \
+                                                            \
+ public:                                                    \
+  virtual void* DeletingDestructor(unsigned int flags) = 0; \
+  void DestroyAndFree() { DeletingDestructor(1); }
+#define TESSIL_OVERRIDE_DESTRUCTOR
+#define TESSIL_DELETING_DESTRUCTOR(Class)                  \
+  void* DeletingDestructor(unsigned int flags) override { \
+    this->~Class();                                        \
+    if (flags & 1) Class::operator delete(this);           \
+    return this;                                           \
+  }
+#else
+#define TESSIL_INTERFACE_SLOT_0(Interface) \
+ protected:                                \
+  virtual ~Interface() = default;          \
+                                           \
+ public:                                   \
+  void DestroyAndFree() { delete this; }
+#define TESSIL_OVERRIDE_DESTRUCTOR override
+#define TESSIL_DELETING_DESTRUCTOR(Class)
+#endif
 
 // Objects behind both interfaces live in non-paged pool blocks of their own. Release runs the
 // virtual destructor (slot 0) and hands the block back to the pool; the object must not be used
@@ -22,11 +60,10 @@
 // One stream: buffers hold interleaved frames of 32-bit floats in integer scale for the stream's
 // bits per sample (16 bits: -32768.0 to 32767.0); channels 0 and 1 are processed.
 class IStreamProcessor {
- protected:
-  virtual ~IStreamProcessor() = default;  // slot 0
+  TESSIL_INTERFACE_SLOT_0(IStreamProcessor)  // slot 0
 
  public:
-  virtual void Release() { delete this; }  // slot 1
+  virtual void Release() { DestroyAndFree(); }  // slot 1
   // Slot 2. STATUS_SUCCESS, or the failure status of the floating-point state save.
   virtual NTSTATUS Init(ULONG sampleRate, USHORT bitsPerSample, USHORT channels,
                         ULONG reserved) = 0;
@@ -42,11 +79,10 @@ class IStreamProcessor {
 // processors, and answers the requests of KSPROPSETID_Tessil. Set and get operations return
 // STATUS_SUCCESS or STATUS_INVALID_PARAMETER; channels are 0 and 1, bands 0 to 3.
 class ITessilManager {
- protected:
-  virtual ~ITessilManager() = default;  // slot 0
+  TESSIL_INTERFACE_SLOT_0(ITessilManager)  // slot 0
 
  public:
-  virtual void Release() { delete this; }                          // slot 1
+  virtual void Release() { DestroyAndFree(); }                     // slot 1
   virtual IStreamProcessor* CreateProcessor() = 0;                 // slot 2, null on failure
   virtual NTSTATUS HandlePropertyRequest(PIRP request) = 0;        // slot 3
   virtual NTSTATUS SetEnable(BOOLEAN on) = 0;                      // slot 4
@@ -70,13 +106,14 @@ class ITessilManager {
 extern "C" {
 
 // A new manager, or null when it could not be built.
-TESSIL_EXPORT ITessilManager* CreateTessilManager();
+TESSIL_EXPORT ITessilManager* NTAPI CreateTessilManager();
 
 // Both return STATUS_SUCCESS and do nothing else.
-TESSIL_EXPORT NTSTATUS DllInitialize(PUNICODE_STRING RegistryPath);
-TESSIL_EXPORT NTSTATUS DllUnload();
+TESSIL_EXPORT NTSTATUS NTAPI DllInitialize(PUNICODE_STRING RegistryPath);
+TESSIL_EXPORT NTSTATUS NTAPI DllUnload();
 
 // The driver entry of an export driver: returns STATUS_SUCCESS and registers nothing.
-TESSIL_EXPORT NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath);
+TESSIL_EXPORT NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT DriverObject,
+                                         PUNICODE_STRING RegistryPath);
 
 }  // extern "C"

@@ -3,6 +3,7 @@
 // with the result codes of filters/result_codes.h.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "chain/output_stage.h"
@@ -31,6 +32,13 @@ struct EngineStateBlock {
   float equaliserRightArea[kEqualiserAreaEntries];
   CoreRegion core;  // both core channel states, then both core sample buffers
 };
+// With 32-bit pointers the block has the layout hosts of the kernel driver were built against:
+// six-word bindings, 71-entry filter areas and 44-entry equaliser areas, one after another.
+static_assert(sizeof(void*) != 4 ||
+              (offsetof(EngineStateBlock, highPassLeftArea) == 2 * 24 &&
+               offsetof(EngineStateBlock, lowPassLeftBinding) == 2 * 24 + 2 * 71 * 4 &&
+               offsetof(EngineStateBlock, equaliserLeftBinding) == 4 * 24 + 4 * 71 * 4 &&
+               offsetof(EngineStateBlock, core) == 6 * 24 + 4 * 71 * 4 + 2 * 44 * 4));
 
 struct EngineContext {
   HighPassBlock highPassLeft;

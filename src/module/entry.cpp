@@ -7,15 +7,15 @@ using tessil::TessilManager;
 
 extern "C" {
 
-TESSIL_EXPORT NTSTATUS DriverEntry(PDRIVER_OBJECT /*driver*/, PUNICODE_STRING /*registryPath*/) {
+TESSIL_EXPORT NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT /*driver*/, PUNICODE_STRING /*registryPath*/) {
   return STATUS_SUCCESS;
 }
 
-TESSIL_EXPORT NTSTATUS DllInitialize(PUNICODE_STRING /*registryPath*/) { return STATUS_SUCCESS; }
+TESSIL_EXPORT NTSTATUS NTAPI DllInitialize(PUNICODE_STRING /*registryPath*/) { return STATUS_SUCCESS; }
 
-TESSIL_EXPORT NTSTATUS DllUnload() { return STATUS_SUCCESS; }
+TESSIL_EXPORT NTSTATUS NTAPI DllUnload() { return STATUS_SUCCESS; }
 
-TESSIL_EXPORT ITessilManager* CreateTessilManager() {
+TESSIL_EXPORT ITessilManager* NTAPI CreateTessilManager() {
   KFLOATING_SAVE floatingSave;
   if (!NT_SUCCESS(KeSaveFloatingPointState(&floatingSave))) return nullptr;
   ITessilManager* result = nullptr;

@@ -23,7 +23,8 @@ class TessilManager final : public ITessilManager, public ProcessorOwner {
   static void operator delete(void* block);
 
   TessilManager();
-  ~TessilManager() override;
+  ~TessilManager() TESSIL_OVERRIDE_DESTRUCTOR;
+  TESSIL_DELETING_DESTRUCTOR(TessilManager)
 
   // Interface slots 1 to 15.
   void Release() override;

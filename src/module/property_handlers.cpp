@@ -69,17 +69,17 @@ ULONG DecibelWord(float linear) { return static_cast<ULONG>(DecibelsFromLinear(l
 
 }  // namespace
 
-NTSTATUS DecibelPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value) {
+NTSTATUS NTAPI DecibelPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value) {
   return FloatTableHandler(request, property, value, kDecibelParameters, DecibelWord,
                            LinearFromDecibels);
 }
 
-NTSTATUS PercentPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value) {
+NTSTATUS NTAPI PercentPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value) {
   return FloatTableHandler(request, property, value, kPercentParameters, ToHundredths,
                            FromHundredths);
 }
 
-NTSTATUS IntegerPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value) {
+NTSTATUS NTAPI IntegerPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value) {
   const IntegerParameterEntry* end = kIntegerParameters + kIntegerParameterCount;
   const IntegerParameterEntry* row = FindParameter(kIntegerParameters, end, property->Id);
   if (row == end) return STATUS_INVALID_PARAMETER;
@@ -93,7 +93,7 @@ NTSTATUS IntegerPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID valu
   return (manager->*row->set)(ReadWord(value));
 }
 
-NTSTATUS BooleanPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value) {
+NTSTATUS NTAPI BooleanPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value) {
   const BooleanParameterEntry* end = kBooleanParameters + kBooleanParameterCount;
   const BooleanParameterEntry* row = FindParameter(kBooleanParameters, end, property->Id);
   if (row == end) return STATUS_INVALID_PARAMETER;
@@ -106,7 +106,7 @@ NTSTATUS BooleanPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID valu
   return status;
 }
 
-NTSTATUS CoreWeightingPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value) {
+NTSTATUS NTAPI CoreWeightingPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value) {
   TessilManager* manager = ManagerOf(request);
   if (IsGet(property)) {
     ULONG weighting = 0;
@@ -117,7 +117,7 @@ NTSTATUS CoreWeightingPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOI
   return manager->SetCoreWeighting(ReadWord(value));
 }
 
-NTSTATUS EqEnablePropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value) {
+NTSTATUS NTAPI EqEnablePropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value) {
   TessilManager* manager = ManagerOf(request);
   const ULONG channel = ChannelOf(property);
   if (IsGet(property)) {
@@ -129,7 +129,7 @@ NTSTATUS EqEnablePropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID val
   return manager->SetEqEnable(channel, ReadWord(value) != 0 ? 1 : 0);
 }
 
-NTSTATUS EqBandEnablePropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value) {
+NTSTATUS NTAPI EqBandEnablePropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value) {
   TessilManager* manager = ManagerOf(request);
   const ULONG channel = ChannelOf(property);
   const ULONG band = BandOf(property);
@@ -142,7 +142,7 @@ NTSTATUS EqBandEnablePropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID
   return manager->SetEqBandEnable(channel, band, ReadWord(value) != 0 ? 1 : 0);
 }
 
-NTSTATUS EqBandGainPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value) {
+NTSTATUS NTAPI EqBandGainPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value) {
   TessilManager* manager = ManagerOf(request);
   const ULONG channel = ChannelOf(property);
   const ULONG band = BandOf(property);
@@ -158,7 +158,7 @@ NTSTATUS EqBandGainPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID v
   });
 }
 
-NTSTATUS EqBandFrequencyPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value) {
+NTSTATUS NTAPI EqBandFrequencyPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value) {
   TessilManager* manager = ManagerOf(request);
   const ULONG channel = ChannelOf(property);
   const ULONG band = BandOf(property);
@@ -173,7 +173,7 @@ NTSTATUS EqBandFrequencyPropertyHandler(PIRP request, PKSIDENTIFIER property, PV
   });
 }
 
-NTSTATUS EqBandQPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value) {
+NTSTATUS NTAPI EqBandQPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value) {
   TessilManager* manager = ManagerOf(request);
   const ULONG channel = ChannelOf(property);
   const ULONG band = BandOf(property);

@@ -17,15 +17,15 @@ inline constexpr ULONG kPropertyValueBytes = 4;
 extern const KSPROPERTY_ITEM kTessilPropertyItems[kTessilPropertyCount];
 extern const KSPROPERTY_SET kTessilPropertySet;
 
-NTSTATUS BooleanPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value);
-NTSTATUS DecibelPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value);
-NTSTATUS PercentPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value);
-NTSTATUS IntegerPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value);
-NTSTATUS CoreWeightingPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value);
-NTSTATUS EqEnablePropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value);
-NTSTATUS EqBandEnablePropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value);
-NTSTATUS EqBandGainPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value);
-NTSTATUS EqBandFrequencyPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value);
-NTSTATUS EqBandQPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value);
+NTSTATUS NTAPI BooleanPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value);
+NTSTATUS NTAPI DecibelPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value);
+NTSTATUS NTAPI PercentPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value);
+NTSTATUS NTAPI IntegerPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value);
+NTSTATUS NTAPI CoreWeightingPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value);
+NTSTATUS NTAPI EqEnablePropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value);
+NTSTATUS NTAPI EqBandEnablePropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value);
+NTSTATUS NTAPI EqBandGainPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value);
+NTSTATUS NTAPI EqBandFrequencyPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value);
+NTSTATUS NTAPI EqBandQPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value);
 
 }  // namespace tessil

@@ -26,7 +26,8 @@ class StreamProcessor final : public IStreamProcessor {
   static void operator delete(void* block);
 
   explicit StreamProcessor(ProcessorOwner* owner);
-  ~StreamProcessor() override;
+  ~StreamProcessor() TESSIL_OVERRIDE_DESTRUCTOR;
+  TESSIL_DELETING_DESTRUCTOR(StreamProcessor)
 
   void Release() override;
   NTSTATUS Init(ULONG sampleRate, USHORT bitsPerSample, USHORT channels, ULONG reserved) override;

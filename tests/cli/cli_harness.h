@@ -5,6 +5,7 @@
 #include <sndfile.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,15 @@ struct RunResult {
 
 // Runs the tessil binary with these arguments, capturing both output streams.
 RunResult RunTessil(const std::vector<std::string>& arguments);
+// The same with standard input and output as pipes, `input` fed to standard input.
+RunResult RunTessilPiped(const std::vector<std::string>& arguments, const std::string& input);
+// The same with standard output and error on one pseudo-terminal, as in an interactive shell;
+// `out` holds everything the terminal received.
+RunResult RunTessilOnTerminal(const std::vector<std::string>& arguments);
+// Starts tessil, waits until `ready` holds (polled every millisecond, ten seconds at most),
+// sends `signal` and waits for the end.
+RunResult RunTessilAndSignal(const std::vector<std::string>& arguments, int signal,
+                             const std::function<bool()>& ready);
 
 // A private directory, removed with its contents at the end of the test.
 class ScratchDirectory {
@@ -49,6 +59,10 @@ std::vector<int32_t> TestNoise(size_t samples, int32_t amplitude, uint32_t seed)
 
 std::string FileBytes(const std::string& path);
 void WriteText(const std::string& path, const std::string& text);
+
+// Integrated loudness by ITU-R BS.1770-4 at 48 kHz, computed here from first principles:
+// nominal samples (full scale 1.0), interleaved.
+double IntegratedLoudness48k(const std::vector<double>& interleaved, int channels);
 
 // The number stored under `key` inside the JSON object named `object` (empty: anywhere in the
 // text), from the first match; NaN when absent or null.

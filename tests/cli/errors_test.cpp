@@ -37,7 +37,8 @@ class RenderErrors : public ::testing::Test {
   }
 
   std::vector<std::string> Render(std::vector<std::string> options) const {
-    std::vector<std::string> arguments = {"render", scratch_.Path("in.wav"), scratch_.Path("out.wav")};
+    // -y: even where replacing is allowed, a failed run leaves the earlier file as it was.
+    std::vector<std::string> arguments = {"render", "-y", scratch_.Path("in.wav"), scratch_.Path("out.wav")};
     arguments.insert(arguments.end(), options.begin(), options.end());
     return arguments;
   }
@@ -51,7 +52,7 @@ TEST_F(RenderErrors, SettingsTheDriverRefusesOrThatNameNothing) {
   ExpectFailure(Render({"--set", "highpass-order=11"}), 1, {"highpass-order=11", "refused"});
   ExpectFailure(Render({"--set", "input-gain=1"}), 1, {"input-gain=1", "refused"});
   ExpectFailure(Render({"--set", "core-weighting=2"}), 1, {"core-weighting=2", "refused"});
-  ExpectFailure(Render({"--set", "output-stage-amount=-1"}), 1, {"output-stage-amount=-1", "refused"});
+  ExpectFailure(Render({"--set", "output-stage-amount=-1"}), 1, {"output-stage-amount=-1", "negative"});
   // A refusal after accepted settings still stops the run before any audio is written.
   ExpectFailure(Render({"--set", "input-gain=-3", "--set", "lowpass-frequency=19"}), 1, {"lowpass-frequency=19"});
   ExpectFailure(Render({"--set", "loudness=3"}), 1, {"loudness=3", "unknown property"});
@@ -66,6 +67,24 @@ TEST_F(RenderErrors, SettingsTheDriverRefusesOrThatNameNothing) {
   ExpectFailure(Render({"--set", "input-gain.0=-3"}), 1, {"takes no channel"});
 }
 
+TEST_F(RenderErrors, ValuesThatWouldWrapAndSettingsThatFloodAreRefused) {
+  // Decibels are signed 32-bit values, everything else unsigned: nothing may arrive as another value.
+  ExpectFailure(Render({"--set", "input-gain=4294967295"}), 1, {"input-gain=4294967295", "decibel"});
+  ExpectFailure(Render({"--set", "output-gain=-2147483649"}), 1, {"output-gain=-2147483649"});
+  ExpectFailure(Render({"--set", "eq-band-q.0.2=-998"}), 1, {"eq-band-q.0.2=-998", "negative"});
+  ExpectFailure(Render({"--set", "highpass-frequency=-20"}), 1, {"negative"});
+  // A huge value is quoted in part: the error stays one short line.
+  const std::string huge = "core-level=" + std::string(100000, '7');
+  ExpectFailure(Render({"--set", huge}), 1, {"core-level=777", "bytes"});
+  EXPECT_LT(RunTessil(Render({"--set", huge})).err.size(), 400u);
+
+  ExpectFailure(Render({"--settings", "/dev/zero"}), 1, {"/dev/zero:1", "NUL"});
+  WriteText(scratch_.Path("nul.txt"), std::string("core-level=50\ncore-level=5\0" "0\n", 28));
+  ExpectFailure(Render({"--settings", scratch_.Path("nul.txt")}), 1, {"nul.txt:2", "NUL"});
+  WriteText(scratch_.Path("long.txt"), "# fine\ncore-level=" + std::string(5000, '5') + "\n");
+  ExpectFailure(Render({"--settings", scratch_.Path("long.txt")}), 1, {"long.txt:2", "4096"});
+}
+
 TEST_F(RenderErrors, PresetFileErrorsNameTheFileAndLine) {
   WriteText(scratch_.Path("preset.txt"), "# fine so far\ninput-gain=-2\n\ncore-levle=20\n");
   ExpectFailure(Render({"--settings", scratch_.Path("preset.txt")}), 1, {"preset.txt:4", "core-levle"});
@@ -73,11 +92,11 @@ TEST_F(RenderErrors, PresetFileErrorsNameTheFileAndLine) {
 }
 
 TEST_F(RenderErrors, InputsThatCannotBeRead) {
-  ExpectFailure({"render", scratch_.Path("absent.wav"), scratch_.Path("out.wav")}, 1,
+  ExpectFailure({"render", "-y", scratch_.Path("absent.wav"), scratch_.Path("out.wav")}, 1,
                 {"absent.wav", "No such file"});
   WriteText(scratch_.Path("text.wav"), "this is not audio, whatever its name says\n");
-  ExpectFailure({"render", scratch_.Path("text.wav"), scratch_.Path("out.wav")}, 1, {"text.wav", "unsupported"});
-  ExpectFailure({"render", scratch_.Root(), scratch_.Path("out.wav")}, 1, {"is a directory"});
+  ExpectFailure({"render", "-y", scratch_.Path("text.wav"), scratch_.Path("out.wav")}, 1, {"text.wav", "unsupported"});
+  ExpectFailure({"render", "-y", scratch_.Root(), scratch_.Path("out.wav")}, 1, {"is a directory"});
 }
 
 TEST_F(RenderErrors, OutputsThatCannotBeWritten) {
@@ -135,9 +154,46 @@ TEST(RenderHelp, DocumentsEveryOption) {
   EXPECT_EQ(run.status, 0);
   for (const char* option : {"--output-dir", "--buffer-frames", "--bits", "--format", "--no-align", "--json",
                              "--jobs", "--set", "--settings", "--help", "IN OUT", "f32", "wav16", "wav24",
-                             "NAME.CH.BAND", "both", "latency", "Exit status"}) {
+                             "NAME.CH.BAND", "both", "latency", "Exit status", "--overwrite", "--type", "--quality",
+                             "--target", "--ceiling", "130", "cover art", "ReplayGain", "RF64"}) {
     EXPECT_NE(run.out.find(option), std::string::npos) << option;
   }
+  const RunResult top = RunTessil({"--help"});
+  EXPECT_EQ(top.status, 0);
+  EXPECT_NE(top.out.find("130"), std::string::npos);
+  EXPECT_NE(top.out.find("analyse"), std::string::npos);
+}
+
+TEST(Terminal, AMistypedCommandNamesTheClosestOne) {
+  const RunResult run = RunTessil({"rendr", "in.wav", "out.wav"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("did you mean 'render'"), std::string::npos) << run.err;
+  EXPECT_NE(RunTessil({"analyze", "--help"}).status, 2);
+  EXPECT_EQ(RunTessil({"anlayse"}).err.find("did you mean 'analyse'") == std::string::npos, false);
+}
+
+// On a terminal the progress bar and the reports share the screen: every report line must
+// start on a line of its own, however the parallel files finish.
+TEST(Terminal, TheProgressBarNeverSharesALineWithAReport) {
+  ScratchDirectory scratch;
+  WritePcm(scratch.Path("a.wav"), kWav16, 48000, 2, 16, TestNoise(2 * 48000 * 20, 9000, 1));
+  WritePcm(scratch.Path("b.wav"), kWav16, 48000, 2, 16, TestNoise(2 * 48000 * 20, 9000, 2));
+  const RunResult run = RunTessilOnTerminal({"render", "-o", scratch.Path("out"), "--jobs", "2", "--buffer-frames",
+                                             "48", scratch.Path("a.wav"), scratch.Path("b.wav")});
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("rendering ["), std::string::npos) << "the bar was drawn";
+  size_t reportLines = 0;
+  size_t start = 0;
+  for (size_t end; (end = run.out.find('\n', start)) != std::string::npos; start = end + 1) {
+    const std::string line = run.out.substr(start, end - start);
+    // What stays visible: the text after the last carriage return.
+    const size_t back = line.rfind('\r', line.size() >= 2 ? line.size() - 2 : 0);
+    const std::string visible = back == std::string::npos ? line : line.substr(back + 1);
+    if (line.find(" -> ") == std::string::npos) continue;
+    ++reportLines;
+    EXPECT_EQ(visible.find("rendering"), std::string::npos) << "a report line carries the bar: " << visible;
+  }
+  EXPECT_EQ(reportLines, 2u);
 }
 
 }  // namespace

@@ -51,7 +51,7 @@ TEST(Render, OutputHasTheInputsLengthWhateverTheBuffersAndAlignment) {
     const std::string in = scratch.Path("in.wav");
     const std::string out = scratch.Path("out.wav");
     WritePcm(in, kWav16, c.rate, 2, 16, TestNoise(2 * static_cast<size_t>(c.frames), 8000, 7));
-    const RunResult run = RunTessil(Join({"render", in, out}, c.options));
+    const RunResult run = RunTessil(Join({"render", "-y", in, out}, c.options));
     ASSERT_EQ(run.status, 0) << run.err;
     SF_INFO info;
     ReadPcm(out, 16, &info);
@@ -96,7 +96,7 @@ TEST(Render, BypassAtUnityGainReturnsEachSampleWithinOneStep) {
     const std::string in = scratch.Path("in.wav");
     const std::string out = scratch.Path("out.wav");
     WritePcm(in, c.format, c.rate, 2, c.depth, input);
-    const RunResult run = RunTessil({"render", in, out, "--buffer-frames", c.buffer, "--set", "enable=0",
+    const RunResult run = RunTessil({"render", "-y", in, out, "--buffer-frames", c.buffer, "--set", "enable=0",
                                      "--set", "bypass-gain=0"});
     ASSERT_EQ(run.status, 0) << run.err;
     SF_INFO info;
@@ -133,7 +133,7 @@ TEST(Render, AlignedOutputPutsAnImpulseWhereTheInputHasIt) {
     WritePcm(in, kWav16, c.rate, 2, 16, input);
     for (const bool align : {true, false}) {
       const std::string out = scratch.Path("out.wav");
-      std::vector<std::string> arguments = Join({"render", in, out, "--buffer-frames", c.buffer}, c.settings);
+      std::vector<std::string> arguments = Join({"render", "-y", in, out, "--buffer-frames", c.buffer}, c.settings);
       if (!align) arguments.push_back("--no-align");
       const RunResult run = RunTessil(arguments);
       ASSERT_EQ(run.status, 0) << run.err;
@@ -159,7 +159,7 @@ TEST(Render, ChannelsBeyondTheSecondPassThroughBitExact) {
       const std::string in = scratch.Path("surround.wav");
       const std::string out = scratch.Path("out.wav");
       WritePcm(in, kWav24, 48000, channels, 24, input);
-      std::vector<std::string> arguments = {"render", in, out, "--buffer-frames", buffer};
+      std::vector<std::string> arguments = {"render", "-y", in, out, "--buffer-frames", buffer};
       if (*align != '\0') arguments.push_back(align);
       const RunResult run = RunTessil(arguments);
       ASSERT_EQ(run.status, 0) << run.err;

@@ -12,49 +12,6 @@ namespace {
 
 constexpr int kWav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
 
-// Integrated loudness by ITU-R BS.1770-4 at 48 kHz: the published K-weighting sections, mean
-// squares over 400 ms blocks every 100 ms, the absolute (-70 LUFS) and relative (-10 LU) gates.
-double IntegratedLoudness48k(const std::vector<double>& interleaved, int channels) {
-  struct Section {
-    double b0, b1, b2, a1, a2;
-  };
-  const Section shelf = {1.53512485958697, -2.69169618940638, 1.19839281085285, -1.69065929318241,
-                         0.73248077421585};
-  const Section highPass = {1.0, -2.0, 1.0, -1.99004745483398, 0.99007225036621};
-  const size_t frames = interleaved.size() / static_cast<size_t>(channels);
-  std::vector<double> energy(frames, 0.0);  // weighted square, summed over the channels
-  for (int c = 0; c < channels; ++c) {
-    double x1 = 0, x2 = 0, y1 = 0, y2 = 0, u1 = 0, u2 = 0, v1 = 0, v2 = 0;
-    for (size_t i = 0; i < frames; ++i) {
-      const double x = interleaved[i * channels + c];
-      const double y = shelf.b0 * x + shelf.b1 * x1 + shelf.b2 * x2 - shelf.a1 * y1 - shelf.a2 * y2;
-      x2 = x1, x1 = x, y2 = y1, y1 = y;
-      const double v = highPass.b0 * y + highPass.b1 * u1 + highPass.b2 * u2 - highPass.a1 * v1 - highPass.a2 * v2;
-      u2 = u1, u1 = y, v2 = v1, v1 = v;
-      energy[i] += v * v;
-    }
-  }
-  const size_t block = 19200;
-  const size_t step = 4800;
-  std::vector<double> blocks;
-  for (size_t start = 0; start + block <= frames; start += step) {
-    double sum = 0;
-    for (size_t i = start; i < start + block; ++i) sum += energy[i];
-    blocks.push_back(sum / block);
-  }
-  const auto loudness = [](double z) { return -0.691 + 10.0 * std::log10(z); };
-  const auto gatedMean = [&](double threshold) {
-    double sum = 0;
-    size_t count = 0;
-    for (double z : blocks) {
-      if (loudness(z) > threshold) sum += z, ++count;
-    }
-    return sum / count;
-  };
-  const double relative = loudness(gatedMean(-70.0)) - 10.0;
-  return loudness(gatedMean(std::max(-70.0, relative)));
-}
-
 TEST(Report, FiguresOfAFullScaleSineAgreeWithAnIndependentComputation) {
   ScratchDirectory scratch;
   const int rate = 48000;

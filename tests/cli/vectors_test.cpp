@@ -54,7 +54,7 @@ TEST(Vectors, RenderedFilesHoldExactlyTheProcessorsOutput) {
 
     for (const bool align : {false, true}) {
       const std::string out = scratch.Path(align ? "aligned.wav" : "raw.wav");
-      std::vector<std::string> arguments = {"render", in, out, "--format", "f32", "--buffer-frames", vector.buffer};
+      std::vector<std::string> arguments = {"render", "-y", in, out, "--format", "f32", "--buffer-frames", vector.buffer};
       if (!align) arguments.push_back("--no-align");
       arguments.insert(arguments.end(), vector.settings.begin(), vector.settings.end());
       const RunResult run = RunTessil(arguments);

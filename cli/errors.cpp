@@ -1,0 +1,30 @@
+#include "cli/errors.h"
+
+#include <cstdio>
+
+namespace tessil::cli {
+
+namespace {
+
+constexpr size_t kQuotedCharacters = 80;
+
+}  // namespace
+
+std::string Quoted(std::string_view given) {
+  std::string text;
+  size_t shown = 0;
+  for (; shown < given.size() && text.size() < kQuotedCharacters; ++shown) {
+    const auto c = static_cast<unsigned char>(given[shown]);
+    if (c < 0x20 || c == 0x7F) {
+      char escape[8];
+      std::snprintf(escape, sizeof(escape), "\\x%02X", c);
+      text += escape;
+    } else {
+      text += static_cast<char>(c);
+    }
+  }
+  if (shown < given.size()) text += "... (" + std::to_string(given.size()) + " bytes)";
+  return text;
+}
+
+}  // namespace tessil::cli

@@ -1,0 +1,45 @@
+// What a plugin instance does, whatever its format: one manager of its own, one stream through
+// it, control port values sent as property requests between blocks when they change, and a
+// latency that never moves.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "host/effect_stream.h"
+#include "host/handles.h"
+#include "host/plugin_ports.h"
+
+namespace tessil::host {
+
+class PluginInstance {
+ public:
+  // Builds everything the audio thread will need. Throws std::runtime_error when it cannot.
+  explicit PluginInstance(uint32_t sampleRate);
+
+  // A fresh stream, so activation after a pause does not replay old audio. The control values
+  // connected by now are sent first: the driver gives a new stream the manager's settings as
+  // they are, while a change that reaches a running stream moves it there gradually. May allocate.
+  // controls[i] is the value of ControlPorts()[i], or null when unconnected.
+  void Activate(const float* const* controls);
+
+  // Real-time safe. Silence until the first Activate().
+  void Run(const float* const* controls, const float* const input[2], float* const output[2],
+           uint32_t frames);
+
+  uint32_t LatencyFrames() const { return latency_; }
+
+ private:
+  void SendChangedControls(const float* const* controls);
+
+  uint32_t sampleRate_;
+  ManagerHandle manager_;
+  std::unique_ptr<EffectStream> stream_;
+  uint32_t latency_;
+  std::vector<int64_t> sent_;  // the value each port last sent, or kNeverSent
+  bool enable_;
+  bool coreEnable_;
+};
+
+}  // namespace tessil::host

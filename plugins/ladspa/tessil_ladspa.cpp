@@ -1,0 +1,188 @@
+// The LADSPA plugin: one stereo descriptor over the host layer's plugin instance. This is the
+// only file that includes the LADSPA header.
+#include <ladspa.h>
+
+#include <cmath>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/plugin_instance.h"
+#include "host/plugin_ports.h"
+
+namespace tessil::ladspa {
+
+namespace {
+
+using host::ControlPort;
+using host::PropertyInfo;
+using host::PropertyUnit;
+
+// Registered nowhere else: the ID and label hosts and scripts name the plugin by.
+constexpr unsigned long kUniqueId = 7311;
+constexpr const char* kLabel = "tessil";
+
+struct Instance {
+  std::unique_ptr<host::PluginInstance> plugin;
+  const float* audioIn[2] = {};
+  float* audioOut[2] = {};
+  std::vector<const float*> controls = std::vector<const float*>(host::ControlPorts().size());
+  float* latency = nullptr;
+};
+
+// LADSPA names defaults by position in the range rather than by value. Of the positions it
+// offers, the one that lands on the driver's default when rounded; where none does (an order of
+// 2 in 1..10, say), the nearest.
+struct DefaultChoice {
+  LADSPA_PortRangeHintDescriptor hint;
+  double value;
+};
+
+bool Logarithmic(const PropertyInfo& property) {
+  return property.unit == PropertyUnit::Hertz ||
+         (property.unit == PropertyUnit::Hundredths && property.clamped);  // Q
+}
+
+LADSPA_PortRangeHintDescriptor DefaultHint(const PropertyInfo& property) {
+  if (property.unit == PropertyUnit::Switch) {
+    return property.defaultValue != 0 ? LADSPA_HINT_DEFAULT_1 : LADSPA_HINT_DEFAULT_0;
+  }
+  const double low = property.minimum;
+  const double high = property.maximum;
+  const auto between = [&](double fraction) {
+    if (Logarithmic(property)) return std::exp(std::log(low) * (1.0 - fraction) + std::log(high) * fraction);
+    return low * (1.0 - fraction) + high * fraction;
+  };
+  const DefaultChoice choices[] = {
+      {LADSPA_HINT_DEFAULT_0, 0.0},        {LADSPA_HINT_DEFAULT_1, 1.0},
+      {LADSPA_HINT_DEFAULT_100, 100.0},    {LADSPA_HINT_DEFAULT_440, 440.0},
+      {LADSPA_HINT_DEFAULT_MINIMUM, low},  {LADSPA_HINT_DEFAULT_MAXIMUM, high},
+      {LADSPA_HINT_DEFAULT_LOW, between(0.25)}, {LADSPA_HINT_DEFAULT_MIDDLE, between(0.5)},
+      {LADSPA_HINT_DEFAULT_HIGH, between(0.75)},
+  };
+  LADSPA_PortRangeHintDescriptor best = LADSPA_HINT_DEFAULT_MIDDLE;
+  double distance = INFINITY;
+  for (const DefaultChoice& choice : choices) {
+    if (choice.value < low || choice.value > high) continue;
+    const double d = std::fabs(std::nearbyint(choice.value) - property.defaultValue);
+    if (d < distance) {
+      distance = d;
+      best = choice.hint;
+    }
+  }
+  return best;
+}
+
+struct Descriptor {
+  LADSPA_Descriptor descriptor{};
+  std::vector<LADSPA_PortDescriptor> kinds;
+  std::vector<const char*> names;
+  std::vector<LADSPA_PortRangeHint> hints;
+  std::vector<std::string> nameStore;
+
+  Descriptor() {
+    const auto add = [&](LADSPA_PortDescriptor kind, std::string name, LADSPA_PortRangeHint hint) {
+      kinds.push_back(kind);
+      nameStore.push_back(std::move(name));
+      hints.push_back(hint);
+    };
+    add(LADSPA_PORT_INPUT | LADSPA_PORT_AUDIO, "Input L", {});
+    add(LADSPA_PORT_INPUT | LADSPA_PORT_AUDIO, "Input R", {});
+    add(LADSPA_PORT_OUTPUT | LADSPA_PORT_AUDIO, "Output L", {});
+    add(LADSPA_PORT_OUTPUT | LADSPA_PORT_AUDIO, "Output R", {});
+    for (const ControlPort& port : host::ControlPorts()) {
+      const PropertyInfo& property = *port.property;
+      LADSPA_PortRangeHint hint{};
+      if (property.unit == PropertyUnit::Switch) {
+        hint.HintDescriptor = LADSPA_HINT_TOGGLED | DefaultHint(property);
+      } else {
+        hint.HintDescriptor = LADSPA_HINT_BOUNDED_BELOW | LADSPA_HINT_BOUNDED_ABOVE |
+                              LADSPA_HINT_INTEGER | DefaultHint(property) |
+                              (Logarithmic(property) ? LADSPA_HINT_LOGARITHMIC : 0);
+        hint.LowerBound = static_cast<LADSPA_Data>(property.minimum);
+        hint.UpperBound = static_cast<LADSPA_Data>(property.maximum);
+      }
+      add(LADSPA_PORT_INPUT | LADSPA_PORT_CONTROL, port.name, hint);
+    }
+    // Hosts that compensate delay look for an output control port of exactly this name. Its
+    // default means nothing to the plugin, but some hosts want one for every control port.
+    add(LADSPA_PORT_OUTPUT | LADSPA_PORT_CONTROL, "latency", {LADSPA_HINT_DEFAULT_0, 0.0f, 0.0f});
+    for (const std::string& name : nameStore) names.push_back(name.c_str());
+
+    descriptor.UniqueID = kUniqueId;
+    descriptor.Label = kLabel;
+    descriptor.Properties = LADSPA_PROPERTY_HARD_RT_CAPABLE;
+    descriptor.Name = "Tessil loudness maximiser (stereo)";
+    descriptor.Maker = "Tessil";
+    descriptor.Copyright = "None";
+    descriptor.PortCount = static_cast<unsigned long>(kinds.size());
+    descriptor.PortDescriptors = kinds.data();
+    descriptor.PortNames = names.data();
+    descriptor.PortRangeHints = hints.data();
+    descriptor.instantiate = Instantiate;
+    descriptor.connect_port = ConnectPort;
+    descriptor.activate = Activate;
+    descriptor.run = Run;
+    descriptor.cleanup = Cleanup;
+  }
+
+  static LADSPA_Handle Instantiate(const LADSPA_Descriptor*, unsigned long sampleRate) {
+    try {
+      auto instance = std::make_unique<Instance>();
+      instance->plugin = std::make_unique<host::PluginInstance>(static_cast<uint32_t>(sampleRate));
+      return instance.release();
+    } catch (const std::exception&) {
+      return nullptr;  // LADSPA has no way to say why
+    }
+  }
+
+  static void ConnectPort(LADSPA_Handle handle, unsigned long port, LADSPA_Data* location) {
+    auto* instance = static_cast<Instance*>(handle);
+    const size_t controls = instance->controls.size();
+    if (port < 2) {
+      instance->audioIn[port] = location;
+    } else if (port < host::kAudioPorts) {
+      instance->audioOut[port - 2] = location;
+    } else if (port < host::kAudioPorts + controls) {
+      instance->controls[port - host::kAudioPorts] = location;
+    } else if (port == host::kAudioPorts + controls) {
+      instance->latency = location;
+      if (location != nullptr) *location = static_cast<LADSPA_Data>(instance->plugin->LatencyFrames());
+    }
+  }
+
+  static void Activate(LADSPA_Handle handle) {
+    try {
+      auto* instance = static_cast<Instance*>(handle);
+      instance->plugin->Activate(instance->controls.data());
+    } catch (const std::exception&) {
+      // Without a stream the plugin stays silent; LADSPA and LV2 have no way to say why.
+    }
+  }
+
+  static void Run(LADSPA_Handle handle, unsigned long frames) {
+    auto* instance = static_cast<Instance*>(handle);
+    if (instance->audioIn[0] == nullptr || instance->audioIn[1] == nullptr ||
+        instance->audioOut[0] == nullptr || instance->audioOut[1] == nullptr) {
+      return;
+    }
+    instance->plugin->Run(instance->controls.data(), instance->audioIn, instance->audioOut,
+                          static_cast<uint32_t>(frames));
+    if (instance->latency != nullptr) {
+      *instance->latency = static_cast<LADSPA_Data>(instance->plugin->LatencyFrames());
+    }
+  }
+
+  static void Cleanup(LADSPA_Handle handle) { delete static_cast<Instance*>(handle); }
+};
+
+}  // namespace
+
+}  // namespace tessil::ladspa
+
+extern "C" __attribute__((visibility("default"))) const LADSPA_Descriptor* ladspa_descriptor(unsigned long index) {
+  static const tessil::ladspa::Descriptor descriptor;
+  return index == 0 ? &descriptor.descriptor : nullptr;
+}

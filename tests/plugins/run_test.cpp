@@ -1,0 +1,171 @@
+// run() as hosts call it: any block size, sizes changing from call to call, a constant latency,
+// and no allocation on the audio thread.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "plugin_harness.h"
+#include "plugin_loader.h"
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define TESSIL_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define TESSIL_SANITIZED 1
+#endif
+#endif
+
+#ifndef TESSIL_SANITIZED
+// Every allocation in the process passes here: the executable's malloc family takes precedence
+// over the C library's for the plugins and libsoxr too.
+extern "C" void* __libc_malloc(size_t);
+extern "C" void* __libc_calloc(size_t, size_t);
+extern "C" void* __libc_realloc(void*, size_t);
+extern "C" void* __libc_memalign(size_t, size_t);
+namespace {
+std::atomic<bool> counting{false};
+std::atomic<long> allocations{0};
+void Count() {
+  if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
+}
+}  // namespace
+extern "C" void* malloc(size_t size) {
+  Count();
+  return __libc_malloc(size);
+}
+extern "C" void* calloc(size_t count, size_t size) {
+  Count();
+  return __libc_calloc(count, size);
+}
+extern "C" void* realloc(void* block, size_t size) {
+  Count();
+  return __libc_realloc(block, size);
+}
+extern "C" void* memalign(size_t alignment, size_t size) {
+  Count();
+  return __libc_memalign(alignment, size);
+}
+extern "C" void* aligned_alloc(size_t alignment, size_t size) {
+  Count();
+  return __libc_memalign(alignment, size);
+}
+extern "C" int posix_memalign(void** result, size_t alignment, size_t size) {
+  Count();
+  *result = __libc_memalign(alignment, size);
+  return *result == nullptr ? 12 : 0;
+}
+#endif
+
+namespace tessil::plugin_test {
+namespace {
+
+const std::string kLadspa = TESSIL_LADSPA_PLUGIN;
+const std::string kLv2 = TESSIL_LV2_BUNDLE;
+
+std::unique_ptr<LoadedPlugin> Load(bool lv2, int rate) {
+  return lv2 ? LoadLv2(kLv2, rate) : LoadLadspa(kLadspa, static_cast<unsigned long>(rate));
+}
+
+// The programme through the plugin in calls of the given sizes, repeated.
+Audio RunInBlocks(LoadedPlugin& plugin, const Audio& input, const std::vector<uint32_t>& blocks) {
+  std::vector<float> left(input.Frames()), right(input.Frames());
+  for (size_t i = 0; i < input.Frames(); ++i) {
+    left[i] = input.samples[2 * i];
+    right[i] = input.samples[2 * i + 1];
+  }
+  size_t done = 0;
+  for (size_t k = 0; done < left.size(); ++k) {
+    const auto n = static_cast<uint32_t>(std::min<size_t>(blocks[k % blocks.size()], left.size() - done));
+    // In place, as many hosts run plugins.
+    plugin.Run(left.data() + done, right.data() + done, left.data() + done, right.data() + done, n);
+    done += n;
+  }
+  Audio output{input.rate, 2, std::vector<float>(input.samples.size())};
+  for (size_t i = 0; i < left.size(); ++i) {
+    output.samples[2 * i] = left[i];
+    output.samples[2 * i + 1] = right[i];
+  }
+  return output;
+}
+
+TEST(PluginRun, EveryBlockSizeGivesTheSameAudio) {
+  for (const bool lv2 : {false, true}) {
+    for (const int rate : {48000, 96000}) {
+      SCOPED_TRACE(std::string(lv2 ? "LV2 " : "LADSPA ") + std::to_string(rate));
+      const Audio input = Programme(rate, 1.5);
+      Audio reference;
+      for (const std::vector<uint32_t>& blocks : std::vector<std::vector<uint32_t>>{
+               {4096}, {1}, {64}, {1000}, {1, 4096, 64, 7, 1000, 240, 333}}) {
+        auto plugin = Load(lv2, rate);
+        plugin->Set("core-level", 70);
+        const Audio output = RunInBlocks(*plugin, input, blocks);
+        if (reference.samples.empty()) {
+          reference = output;
+          continue;
+        }
+        EXPECT_EQ(output.samples, reference.samples) << "blocks of " << blocks[0];
+      }
+    }
+  }
+}
+
+TEST(PluginRun, LatencyIsTheSameWhateverTheSwitches) {
+  for (const bool lv2 : {false, true}) {
+    for (const char* off : {"", "core-enable", "enable"}) {
+      SCOPED_TRACE(std::string(lv2 ? "LV2 " : "LADSPA ") + off);
+      auto plugin = Load(lv2, 44100);
+      if (*off != '\0') plugin->Set(off, 0);
+      Audio input{44100, 2, std::vector<float>(2 * 4000)};
+      input.samples[2 * 1000] = input.samples[2 * 1000 + 1] = 0.5f;
+      const Audio output = RunInBlocks(*plugin, input, {100, 37});
+      EXPECT_EQ(plugin->Latency(), 261.0f);
+      size_t peak = 0;
+      for (size_t i = 0; i < output.Frames(); ++i) {
+        if (std::fabs(output.samples[2 * i]) > std::fabs(output.samples[2 * peak])) peak = i;
+      }
+      EXPECT_EQ(peak, 1000u + 261u);
+    }
+  }
+}
+
+#ifndef TESSIL_SANITIZED
+TEST(PluginRun, RunNeverAllocates) {
+  for (const bool lv2 : {false, true}) {
+    for (const int rate : {44100, 96000}) {
+      SCOPED_TRACE(std::string(lv2 ? "LV2 " : "LADSPA ") + std::to_string(rate));
+      auto plugin = Load(lv2, rate);
+      const Audio input = Programme(rate, 0.5);
+      std::vector<float> left(4096), right(4096);
+      allocations = 0;
+      counting = true;
+      size_t position = 0;
+      for (const uint32_t frames : {1u, 64u, 1000u, 4096u, 333u, 4096u, 17u}) {
+        for (uint32_t i = 0; i < frames; ++i, ++position) {
+          left[i] = input.samples[2 * (position % input.Frames())];
+          right[i] = input.samples[2 * (position % input.Frames()) + 1];
+        }
+        plugin->Run(left.data(), right.data(), left.data(), right.data(), frames);
+        if (frames == 333u) {  // a change, sent on the audio thread by the next run()
+          counting = false;
+          plugin->Set("eq-band-gain.1.2", 6);
+          counting = true;
+        }
+      }
+      counting = false;
+      EXPECT_EQ(allocations.load(), 0);
+      // The counter itself works.
+      counting = true;
+      void* block = std::malloc(16);
+      counting = false;
+      std::free(block);
+      EXPECT_EQ(allocations.load(), 1);
+    }
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace tessil::plugin_test
