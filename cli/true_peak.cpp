@@ -50,6 +50,7 @@ inline Lanes Larger(Lanes a, Lanes b) {
 // holding Taps - 1 earlier samples in front of them. The taps run outermost so that each phase
 // keeps its own running sum: the sums are independent and their additions overlap.
 template <int Phases, int Taps>
+  requires(Phases <= 3)
 __attribute__((always_inline)) inline void Scan(const float* line, size_t count,
                                                 const float* coefficients, float* samplePeak,
                                                 float* truePeak) {
@@ -59,12 +60,18 @@ __attribute__((always_inline)) inline void Scan(const float* line, size_t count,
   size_t n = 0;
   for (; n + kLanes <= count; n += kLanes) {
     sampleLanes = Larger(sampleLanes, Magnitude(Load(newest + n)));
-    Lanes sums[Phases > 0 ? Phases : 1] = {};
+    // Named sums rather than an array, so that they stay in registers.
+    Lanes first = {}, second = {}, third = {};
+#pragma GCC unroll 24
     for (int k = 0; k < Taps; ++k) {
       const Lanes x = Load(newest + n - k);
-      for (int p = 0; p < Phases; ++p) sums[p] += coefficients[p * Taps + k] * x;
+      if constexpr (Phases >= 1) first += coefficients[k] * x;
+      if constexpr (Phases >= 2) second += coefficients[Taps + k] * x;
+      if constexpr (Phases >= 3) third += coefficients[2 * Taps + k] * x;
     }
-    for (int p = 0; p < Phases; ++p) trueLanes = Larger(trueLanes, Magnitude(sums[p]));
+    if constexpr (Phases >= 1) trueLanes = Larger(trueLanes, Magnitude(first));
+    if constexpr (Phases >= 2) trueLanes = Larger(trueLanes, Magnitude(second));
+    if constexpr (Phases >= 3) trueLanes = Larger(trueLanes, Magnitude(third));
   }
   float sample = *samplePeak, interpolated = *truePeak;
   for (size_t lane = 0; lane < kLanes; ++lane) {

@@ -117,7 +117,7 @@ bool IsFinite(double x) { return ((BitsOf(x) >> 52) & 0x7FF) != 0x7FF; }
 double Infinity() { return FromBits(0x7FF0000000000000ull); }
 double NotANumber() { return FromBits(0x7FF8000000000000ull); }
 
-// Nearest integer (ties away from zero does not matter here) for |x| below 2^31.
+// Nearest integer, halves away from zero, for |x| below 2^31.
 int32_t NearestInteger(double x) {
   const int32_t truncated = static_cast<int32_t>(x);
   const double fraction = x - truncated;

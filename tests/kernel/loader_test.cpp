@@ -119,6 +119,8 @@ TEST_F(KernelImage, ExportsImportsAndEntryPoints) {
     EXPECT_TRUE(modules.count(import.module)) << import.module << "!" << import.name;
   }
   EXPECT_GT(Image().relocationsApplied(), 0u);
+  EXPECT_EQ(Image().subsystem(), 1) << "not a native image";
+  EXPECT_EQ(Image().storedChecksum(), Image().fileChecksum());
 
   UNICODE_STRING path{};
   for (int round = 0; round < 2; ++round) {

@@ -22,6 +22,19 @@ constexpr uint16_t kOptionalMagicPe32 = 0x10B;
 constexpr uint32_t kDirectoryExport = 0, kDirectoryImport = 1, kDirectoryRelocation = 5;
 constexpr uint16_t kRelocationAbsolute = 0, kRelocationHighLow = 3;
 
+// 16-bit one's-complement style sum of the file with the checksum field counted as zero, plus
+// the file length.
+uint32_t ImageChecksum(const std::vector<uint8_t>& file, size_t checksumOffset) {
+  uint32_t sum = 0;
+  for (size_t i = 0; i < file.size(); i += 2) {
+    uint32_t word = file[i] | (i + 1 < file.size() ? file[i + 1] << 8 : 0);
+    if (i >= checksumOffset && i < checksumOffset + 4) word = 0;
+    sum += word;
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  return sum + static_cast<uint32_t>(file.size());
+}
+
 }  // namespace
 
 PeImage::~PeImage() {
@@ -55,6 +68,8 @@ bool PeImage::Load(const std::string& path, const ImportResolver& resolve) {
   const uint8_t* optional = coff + 20;
   if (Read<uint16_t>(optional) != kOptionalMagicPe32) return Fail("not a PE32 image");
   entryPoint_ = Read<uint32_t>(optional + 16);
+  storedChecksum_ = Read<uint32_t>(optional + 64);
+  fileChecksum_ = ImageChecksum(file, static_cast<size_t>(optional + 64 - file.data()));
   const uint32_t preferredBase = Read<uint32_t>(optional + 28);
   size_ = Read<uint32_t>(optional + 56);
   const uint32_t headerSize = Read<uint32_t>(optional + 60);

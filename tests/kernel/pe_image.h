@@ -43,6 +43,9 @@ class PeImage {
   void* EntryPoint() const { return base_ + entryPoint_; }
 
   uint16_t subsystem() const { return subsystem_; }
+  // The header's checksum field and the checksum of the file as the kernel's loader computes it.
+  uint32_t storedChecksum() const { return storedChecksum_; }
+  uint32_t fileChecksum() const { return fileChecksum_; }
   const std::vector<ImageSection>& sections() const { return sections_; }
   const std::vector<ImageImport>& imports() const { return imports_; }
   uint32_t relocationsApplied() const { return relocationsApplied_; }
@@ -57,6 +60,8 @@ class PeImage {
   uint32_t entryPoint_ = 0;
   uint32_t exportRva_ = 0;
   uint16_t subsystem_ = 0;
+  uint32_t storedChecksum_ = 0;
+  uint32_t fileChecksum_ = 0;
   uint32_t relocationsApplied_ = 0;
   std::vector<ImageSection> sections_;
   std::vector<ImageImport> imports_;
