@@ -20,8 +20,10 @@ done
 
 # The staged command-line host runs with its staged driver module and reads a staged preset.
 # (Outputs are read whole before grep looks at them: grep -q stopping early would break the pipe.)
-properties=$("$stage/bin/tessil" properties --settings "$stage/share/tessil/presets/speech.txt")
-grep -q "^core-level .* 80$" <<<"$properties" || fail "staged tessil did not apply the speech preset"
+preset=$stage/share/tessil/presets/speech.txt
+level=$(sed -n 's/^core-level=//p' "$preset")
+properties=$("$stage/bin/tessil" properties --settings "$preset")
+grep -q "^core-level .* $level\$" <<<"$properties" || fail "staged tessil did not apply the speech preset"
 
 sox -n -r 48000 -c 2 -b 24 "$work/in.wav" synth 0.5 sine 440 gain -6
 # LADSPA: the plugin found on the staged LADSPA path, as sox looks for it.
