@@ -19,8 +19,9 @@ class PluginInstance {
   explicit PluginInstance(uint32_t sampleRate);
 
   // A fresh stream, so activation after a pause does not replay old audio. The control values
-  // connected by now are sent first: the driver gives a new stream the manager's settings as
-  // they are, while a change that reaches a running stream moves it there gradually. May allocate.
+  // connected by now are sent first: the driver sets a new stream up from the manager's settings
+  // of that moment, and the same settings pushed just after the start would leave its first
+  // seconds different from tessil render's. May allocate.
   // controls[i] is the value of ControlPorts()[i], or null when unconnected.
   void Activate(const float* const* controls);
 

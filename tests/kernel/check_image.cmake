@@ -1,7 +1,7 @@
 # Checks the headers of the kernel image with objdump -p and -h: native subsystem, exactly the
-# three exports, imports from ntoskrnl.exe, HAL.dll and ks.sys only, and no section or directory
-# that a kernel DLL must not carry (thread-local storage, exception or unwind tables, static
-# constructors, writable data).
+# three exports, imports from ntoskrnl.exe, HAL.dll and ks.sys only, and nothing a kernel DLL
+# must not carry: thread-local storage, exception or unwind tables, static constructors, writable
+# data sections, AVX instructions.
 #   cmake -DIMAGE=tessil.sys -DOBJDUMP=i686-w64-mingw32-objdump -P check_image.cmake
 if(NOT EXISTS "${IMAGE}")
   message(FATAL_ERROR "no image at '${IMAGE}'")
@@ -45,6 +45,13 @@ foreach(name IN LISTS names)
     list(APPEND problems "unexpected section ${name}")
   endif()
 endforeach()
+
+# Saving the floating-point state on the 32-bit kernel covers x87 and SSE registers only; code
+# that touched the AVX registers would corrupt the interrupted thread's state.
+execute_process(COMMAND ${OBJDUMP} -d ${IMAGE} OUTPUT_VARIABLE code)
+if(code MATCHES "%[yz]mm[0-9]")
+  list(APPEND problems "the code uses AVX registers, which the floating-point save does not cover")
+endif()
 
 if(problems)
   list(JOIN problems "\n  " text)
