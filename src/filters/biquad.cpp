@@ -101,6 +101,8 @@ bool PassIdentitySectionTDF2(const float* input, float* output, int32_t count,
   bool any = _mm_movemask_epi8(unusual) != 0;
   for (; n < count; ++n) any = any || IsUnusual(Bits(input[n]));
   if (any) return false;
+  // Without -0 and non-finite values x + 0.0f is x itself: in place there is nothing to write.
+  if (input == output) return true;
   const __m128 zero = _mm_setzero_ps();
   for (n = 0; n + 4 <= count; n += 4) {
     _mm_storeu_ps(output + n, _mm_add_ps(_mm_loadu_ps(input + n), zero));
