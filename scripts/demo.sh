@@ -1,12 +1,21 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs the main job: renders the synthesised demo
-# clip through the effect as a 44.1 kHz stream in 441-frame buffers and prints the before/after
-# report. The clip and its rendering land in build/demo/.
+# Installs what is missing, builds the command-line host and runs the main job: renders the
+# synthesised demo clip through the effect as a 44.1 kHz stream in 441-frame buffers and prints
+# the before/after report. The clip and its rendering land in build/demo/. The build's log goes
+# to build/demo-build.log and is shown only when the build fails. The tests build elsewhere
+# (build-test/), so running one never undoes the other.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)"
+mkdir -p build
+log=build/demo-build.log
+echo "Building the command-line host (log: $log) ..."
+if ! { cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
+       cmake --build build -j "$(nproc)" --target tessil_cli; } >"$log" 2>&1; then
+  cat "$log"
+  echo "The build failed; its log is above and in $log." >&2
+  exit 1
+fi
 echo
 ./build/cli/tessil demo -o build/demo
 echo

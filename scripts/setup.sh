@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build needs on a Debian machine when it is missing (only when run as root).
 set -euo pipefail
-packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
+packages=(cmake make ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
           libsndfile1-dev libebur128-dev libcli11-dev pkg-config binutils
           libsoxr-dev ladspa-sdk lilv-utils lv2-dev sox libsox-fmt-all pipewire pipewire-bin
           g++-mingw-w64-i686 mingw-w64-i686-dev gcc-multilib g++-multilib)

@@ -1,30 +1,65 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the normal build with g++, then the whole suite again under
-# AddressSanitizer + UndefinedBehaviorSanitizer and under ThreadSanitizer with clang, and the
-# 32-bit kernel image with its loader test (scripts/kernel.sh).
+# Builds and runs the tests in four passes, each in a folder of its own under build-test/, so
+# neither the demo's build/ nor another pass is ever reconfigured:
+#   gcc     g++, warnings as errors: everything (driver, hosts, benchmarks) and every CTest test.
+#   kernel  the 32-bit kernel image cross-built, loaded into a 32-bit process and run over
+#           every stream vector (scripts/kernel.sh).
+#   asan    clang with AddressSanitizer + UndefinedBehaviorSanitizer: the test programs that ask
+#           for it (every driver layer and the host layer), at -O1 with line tables.
+#   tsan    clang with ThreadSanitizer: the test programs where threads meet.
+# Sanitizer passes build only their test programs and what those link (target tessil_tests) and
+# run only the tests labelled `sanitized`. A pass prints one line when it passes; a failing
+# build or test prints its log. Run some passes only with, say: ./scripts/test.sh gcc tsan
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
 jobs=$(nproc)
 
-run_suite() {  # build-dir, compiler, sanitizers
-  local dir=$1 cxx=$2 sanitize=$3
-  cmake -S . -B "$dir" -DCMAKE_CXX_COMPILER="$cxx" -DTESSIL_WERROR=ON \
-        -DTESSIL_SANITIZE="$sanitize" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$dir" -j "$jobs"
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs"
-}
-
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 
-echo "== g++ build and tests"
-run_suite build g++ ""
-echo "== kernel image: cross-built, loaded in a 32-bit process, every stream vector"
-./scripts/kernel.sh
-echo "== clang AddressSanitizer + UndefinedBehaviorSanitizer"
-run_suite build-asan clang++ "address,undefined"
-echo "== clang ThreadSanitizer"
-run_suite build-tsan clang++ "thread"
-echo "All test suites passed."
+run_pass() {  # name, compiler, sanitizers, build flags, build target
+  local name=$1 cxx=$2 sanitize=$3 flags=$4 target=$5
+  local dir=build-test/$name log=build-test/$name.log start=$SECONDS
+  mkdir -p build-test
+  if ! { cmake -S . -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" -DTESSIL_WERROR=ON \
+           -DTESSIL_SANITIZE="$sanitize" -DCMAKE_BUILD_TYPE=Check \
+           -DCMAKE_CXX_FLAGS_CHECK="$flags" &&
+         cmake --build "$dir" -j "$jobs" --target "$target"; } >"$log" 2>&1; then
+    cat "$log"
+    echo "== $name: build failed (log: $log)"
+    exit 1
+  fi
+  local filter=()
+  [ -n "$sanitize" ] && filter=(-L sanitized)
+  if ! ctest --test-dir "$dir" --output-on-failure --no-tests=error -j "$jobs" "${filter[@]}" >"$log.ctest" 2>&1; then
+    grep -v ' Passed \|^ *Start ' "$log.ctest"
+    echo "== $name: tests failed (log: $log.ctest)"
+    exit 1
+  fi
+  echo "== $name: $(grep -E '^[0-9]+% tests passed' "$log.ctest") ($((SECONDS - start)) s)"
+}
+
+run_kernel() {
+  local log=build-test/kernel.log start=$SECONDS
+  mkdir -p build-test
+  if ! TESSIL_KERNEL_BUILD=build-test/kernel ./scripts/kernel.sh >"$log" 2>&1; then
+    cat "$log"
+    echo "== kernel: failed (log: $log)"
+    exit 1
+  fi
+  echo "== kernel: $(grep -E '^[0-9]+% tests passed' "$log" | tail -1) ($((SECONDS - start)) s)"
+}
+
+passes=("${@:-gcc kernel asan tsan}")
+for pass in ${passes[*]}; do
+  case $pass in
+    gcc) run_pass gcc g++ "" "-O2 -DNDEBUG" all ;;
+    asan) run_pass asan clang++ "address,undefined" "-O1 -gline-tables-only" tessil_tests ;;
+    tsan) run_pass tsan clang++ "thread" "-O1 -gline-tables-only" tessil_tests ;;
+    kernel) run_kernel ;;
+    *) echo "unknown pass: $pass (gcc, kernel, asan or tsan)" >&2; exit 2 ;;
+  esac
+done
+echo "All test passes passed ($SECONDS s)."

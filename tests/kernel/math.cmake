@@ -2,13 +2,8 @@
 # the kernel image itself is a 32-bit project of its own in this folder, run by scripts/kernel.sh).
 set(kernel_math_sources ${CMAKE_SOURCE_DIR}/platform/kernel/kernel_math.cpp
                         ${CMAKE_CURRENT_LIST_DIR}/math_switch.cpp)
-add_executable(tests_kernel_math ${CMAKE_CURRENT_LIST_DIR}/kernel_math_test.cpp
-                                 ${kernel_math_sources})
-target_link_libraries(tests_kernel_math PRIVATE tessil_module tessil_public GTest::gtest
-                                                GTest::gtest_main ${CMAKE_DL_LIBS})
-target_include_directories(tests_kernel_math PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-gtest_discover_tests(tests_kernel_math DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-  PROPERTIES TIMEOUT 900)
+tessil_test_program(tests_kernel_math SOURCES ${CMAKE_CURRENT_LIST_DIR}/kernel_math_test.cpp
+  ${kernel_math_sources} LIBRARIES tessil_module tessil_public ${CMAKE_DL_LIBS})
 
 # Every equaliser design the property set reaches, for scripts/compare-equaliser-designs.sh.
 add_executable(compare_equaliser_designs ${CMAKE_CURRENT_LIST_DIR}/compare_equaliser_designs.cpp
