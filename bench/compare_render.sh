@@ -29,13 +29,13 @@ fi
 sox_chain=(sox -q "$input" "$work/render/sox.wav" highpass 20 lowpass 20000
   compand 0.005,0.1 6:-70,-60,-20 -5 -90 0.005
   equalizer 80 1q 1 equalizer 400 1q -1 equalizer 2500 1q 1 equalizer 9000 1q -1)
-render=("$tessil" render "$input" "$work/render/tessil.wav")
-bare=("$tessil" render --no-report "$input" "$work/render/tessil-bare.wav")
+render=("$tessil" render -y "$input" "$work/render/tessil.wav")
+bare=("$tessil" render -y --no-report "$input" "$work/render/tessil-bare.wav")
 if ! "${bare[@]}" >/dev/null 2>&1; then bare=(); fi
 
 measure() {  # prints "wall cpu" of one run
   /usr/bin/time -o "$work/render/time" -f "%e %U %S" "$@" >/dev/null 2>&1
-  awk '{printf "%.3f %.3f\n", $1, $2 + $3}' "$work/render/time"
+  tail -1 "$work/render/time" | awk '{printf "%.3f %.3f\n", $1, $2 + $3}'
 }
 
 : >"$work/render/times"

@@ -269,7 +269,9 @@ AudioWriter::AudioWriter(const std::string& path, int sndfileFormat, int sampleR
                    std::to_string(sampleRate) + " Hz");
   }
   // WAV stops at 4 GiB: a file expected to outgrow it is written as RF64 from the start.
-  if ((sndfileFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV && options.expectedFrames > 0) {
+  // (A length libsndfile does not know comes as the largest count: no estimate at all.)
+  if ((sndfileFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV && options.expectedFrames > 0 &&
+      options.expectedFrames < (int64_t{1} << 48)) {
     const int bytesPerSample = encoding_.integer ? (encoding_.depth + 7) / 8 : 8;
     const double bytes = static_cast<double>(options.expectedFrames) * channels * bytesPerSample;
     SF_INFO rf64 = info;

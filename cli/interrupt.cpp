@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 
@@ -28,11 +29,14 @@ struct TemporarySlot {
 TemporarySlot slots[kSlots];
 
 void OnSignal(int signal) {
+  // unlink may set errno; the interrupted code must find its own value.
+  const int savedErrno = errno;
   int expected = 0;
   receivedSignal.compare_exchange_strong(expected, signal, std::memory_order_relaxed);
   for (TemporarySlot& slot : slots) {
     if (slot.state.load(std::memory_order_acquire) == kReady) ::unlink(slot.path);
   }
+  errno = savedErrno;
 }
 
 }  // namespace

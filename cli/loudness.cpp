@@ -21,8 +21,9 @@ double Decibels(double linear) {
 
 }  // namespace
 
-LoudnessMeter::LoudnessMeter(int channels, int sampleRate)
-    : channels_(channels), peaks_(channels, sampleRate) {
+LoudnessMeter::LoudnessMeter(int channels, int sampleRate, bool enabled)
+    : channels_(channels), peaks_(enabled ? channels : 0, sampleRate) {
+  if (!enabled) return;
   state_ = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(sampleRate),
                         EBUR128_MODE_I | EBUR128_MODE_LRA);
   if (state_ != nullptr) thread_ = std::thread([this] { Run(); });

@@ -26,7 +26,8 @@ struct LoudnessFigures {
 
 class LoudnessMeter {
  public:
-  LoudnessMeter(int channels, int sampleRate);
+  // A meter that is not `enabled` measures nothing and reports itself unmeasured.
+  LoudnessMeter(int channels, int sampleRate, bool enabled = true);
   ~LoudnessMeter();
   LoudnessMeter(const LoudnessMeter&) = delete;
   LoudnessMeter& operator=(const LoudnessMeter&) = delete;

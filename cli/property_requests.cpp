@@ -24,7 +24,7 @@ uint32_t PropertyClient::Read(const PropertyInfo& property, PropertyTarget targe
   return value;
 }
 
-void PropertyClient::Apply(const PropertySetting& setting) {
+void PropertyClient::Apply(const PropertySetting& setting, bool noteChanges) {
   const PropertyInfo& property = *setting.property;
   for (const PropertyTarget& target : setting.targets) {
     const NTSTATUS status = Set(property, target, setting.value);
@@ -36,7 +36,7 @@ void PropertyClient::Apply(const PropertySetting& setting) {
       throw CliError(setting.text + ": refused by the driver: " + StatusName(status));
     }
     const uint32_t stored = Read(property, target);
-    if (stored != setting.value) {
+    if (noteChanges && stored != setting.value) {
       std::fprintf(stderr, "tessil: note: %s: stored as %s%s = %s (%s accepts %s)\n",
                    setting.text.c_str(), property.name.c_str(),
                    host::TargetSuffix(property, target).c_str(),
@@ -55,13 +55,13 @@ std::vector<PropertySetting> CollectSettings(const CommandLine& commandLine) {
   return settings;
 }
 
-ManagerHandle CreateConfiguredManager(const CommandLine& commandLine) {
+ManagerHandle CreateConfiguredManager(const CommandLine& commandLine, bool noteChanges) {
   // Every setting is parsed before the driver sees any of them.
   const std::vector<PropertySetting> settings = CollectSettings(commandLine);
   ManagerHandle manager = host::CreateManager();
   if (!manager) throw CliError("the driver could not create its manager (CreateTessilManager)");
   PropertyClient client(manager.get());
-  for (const PropertySetting& setting : settings) client.Apply(setting);
+  for (const PropertySetting& setting : settings) client.Apply(setting, noteChanges);
   return manager;
 }
 

@@ -27,8 +27,9 @@ class PropertyClient {
   // Get that must succeed; throws otherwise.
   uint32_t Read(const PropertyInfo& property, PropertyTarget target = {});
   // Sends the setting to each of its targets. A refusal throws, naming the setting and the
-  // reason; a value the driver stored differently (clamped, rounded) is noted on stderr.
-  void Apply(const PropertySetting& setting);
+  // reason; a value the driver stored differently (clamped, rounded) is noted on stderr unless
+  // `noteChanges` is false.
+  void Apply(const PropertySetting& setting, bool noteChanges = true);
 
  private:
   host::PropertyClient requests_;
@@ -37,7 +38,8 @@ class PropertyClient {
 // The presets (--settings) in order, then every --set in order.
 std::vector<PropertySetting> CollectSettings(const CommandLine& commandLine);
 // One manager with the command line's settings applied: the whole run's settings context.
-ManagerHandle CreateConfiguredManager(const CommandLine& commandLine);
+// `noteChanges` false: the notes were already given for the run's own manager.
+ManagerHandle CreateConfiguredManager(const CommandLine& commandLine, bool noteChanges = true);
 
 // tessil properties: every property with unit, accepted values and the value read back.
 int RunProperties(const CommandLine& commandLine);

@@ -306,8 +306,8 @@ class InMemoryRender {
     ITessilManager* manager = context_.manager;
     if (level) {
       // A manager of its own: a core-level change on the shared one would reach every file.
-      if (!own_) own_ = CreateConfiguredManager(*context_.commandLine);
-      PropertyClient(own_.get()).Apply(ParseSetting("core-level=" + std::to_string(*level)));
+      if (!own_) own_ = CreateConfiguredManager(*context_.commandLine, false);
+      PropertyClient(own_.get()).Apply(ParseSetting("core-level=" + std::to_string(*level)), false);
       manager = own_.get();
     }
     DriverStream driver(manager, job_.input, shape_, context_.lookaheadActive);
@@ -401,7 +401,7 @@ std::vector<float> ReadWhole(AudioReader& reader, int bits, Progress* progress) 
     host.resize(used + kChunk * stride);
     const size_t got = reader.ReadHost(host.data() + used, kChunk, bits);
     host.resize(used + got * stride);
-    if (progress != nullptr) progress->Advance(static_cast<int64_t>(got) / 2);
+    if (progress != nullptr) progress->Advance(static_cast<int64_t>(got));
     if (got < kChunk) return host;
   }
 }

@@ -35,13 +35,20 @@ int32_t EngineProcessBlock(EngineContext* context, float* input[2], float* outpu
   }
 
   int32_t result;
-  if (FilterGetEnabled(&context->highPassLeft) != 0) {
+  const bool highPass = FilterGetEnabled(&context->highPassLeft) != 0;
+  const bool lowPass = FilterGetEnabled(&context->lowPassLeft) != 0;
+  if (highPass && lowPass) {
+    if ((result = FilterProcessTwoPairs(&context->highPassLeft, &context->highPassRight,
+                                        &context->lowPassLeft, &context->lowPassRight,
+                                        analysis[0], analysis[1], n)) != 0) {
+      return result;
+    }
+  } else if (highPass) {
     if ((result = FilterProcessPair(&context->highPassLeft, &context->highPassRight, analysis[0],
                                     analysis[1], n)) != 0) {
       return result;
     }
-  }
-  if (FilterGetEnabled(&context->lowPassLeft) != 0) {
+  } else if (lowPass) {
     if ((result = FilterProcessPair(&context->lowPassLeft, &context->lowPassRight, analysis[0],
                                     analysis[1], n)) != 0) {
       return result;

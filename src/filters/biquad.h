@@ -105,6 +105,19 @@ int32_t RunCascadeDF1Pair(const CascadeCoefficients* leftCoefficients, float* le
                           const CascadeCoefficients* rightCoefficients, float* rightStateArea,
                           FlushRing* rightRing, float* right, int32_t count);
 
+// One cascade as a runner sees it.
+struct CascadeRun {
+  const CascadeCoefficients* coefficients;
+  float* stateArea;
+  FlushRing* ring;
+};
+
+// Two direct-form-I stages in series ([stage][channel]: stage 0 first) over a stereo pair, in
+// place, with exactly the results of running each stage's pair in turn; only when every cascade
+// is a single section, else false and nothing is touched.
+bool RunTwoStagesDF1Pair(const CascadeRun stages[2][2], float* left, float* right,
+                         int32_t count);
+
 // Sets byteCount bytes to value when the range is non-empty; every clearing of coefficient or
 // state memory goes through here.
 void ZeroFill(void* address, size_t byteCount, int value);

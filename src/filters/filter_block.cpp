@@ -196,4 +196,18 @@ int32_t FilterProcessPair(FilterBlock* left, FilterBlock* right, float* leftBuff
                            r->state, &r->ring, rightBuffer, count);
 }
 
+int32_t FilterProcessTwoPairs(FilterBlock* firstLeft, FilterBlock* firstRight,
+                              FilterBlock* secondLeft, FilterBlock* secondRight, float* leftBuffer,
+                              float* rightBuffer, int32_t count) {
+  const auto run = [](FilterBlock* block) {
+    FilterStateBinding* binding = block->binding;
+    return CascadeRun{binding->coefficients, binding->state, &binding->ring};
+  };
+  const CascadeRun stages[2][2] = {{run(firstLeft), run(firstRight)},
+                                   {run(secondLeft), run(secondRight)}};
+  if (RunTwoStagesDF1Pair(stages, leftBuffer, rightBuffer, count)) return 0;
+  FilterProcessPair(firstLeft, firstRight, leftBuffer, rightBuffer, count);
+  return FilterProcessPair(secondLeft, secondRight, leftBuffer, rightBuffer, count);
+}
+
 }  // namespace tessil

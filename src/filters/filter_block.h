@@ -78,5 +78,10 @@ int32_t FilterProcess(FilterBlock* block, const float* input, float* output, int
 // the result FilterProcess gives it.
 int32_t FilterProcessPair(FilterBlock* left, FilterBlock* right, float* leftBuffer,
                           float* rightBuffer, int32_t count);
+// The high-pass pair, then the low-pass pair, over one stereo block in place: the result of two
+// FilterProcessPair calls in that order.
+int32_t FilterProcessTwoPairs(FilterBlock* firstLeft, FilterBlock* firstRight,
+                              FilterBlock* secondLeft, FilterBlock* secondRight, float* leftBuffer,
+                              float* rightBuffer, int32_t count);
 
 }  // namespace tessil

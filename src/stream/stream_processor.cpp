@@ -1,5 +1,9 @@
 #include "stream/stream_processor.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "chain/pipeline.h"
 #include "stream/pool_tags.h"
 #include "platform/relaxed.h"
@@ -121,6 +125,14 @@ StreamProcessor::Format StreamProcessor::CurrentFormat() const {
   return format;
 }
 
+// One bad host sample must not poison the filter states for the rest of the stream.
+float StreamProcessor::Clean(const Format& format, float sample) {
+  if (sample != sample) return 0.0f;
+  if (sample < format.lowest) return format.lowest;
+  if (sample > format.highest) return format.highest;
+  return sample;
+}
+
 const float* StreamProcessor::ReadFrames(const Format& format, const float* input,
                                          int32_t first, int32_t count) {
   float* left = inputs_[0] + first;
@@ -129,17 +141,47 @@ const float* StreamProcessor::ReadFrames(const Format& format, const float* inpu
   int32_t position = dither_.position;  // a local, so that the loop keeps it in a register
   const auto read = [&](float sample) {
     const float dither = kDitherTable[DitherStep(history, &position) & 3];
-    // One bad host sample must not poison the filter states for the rest of the stream.
-    if (sample != sample) {
-      sample = 0.0f;
-    } else if (sample < format.lowest) {
-      sample = format.lowest;
-    } else if (sample > format.highest) {
-      sample = format.highest;
-    }
     // The scale is a power of two: multiplying by its reciprocal is the division, bit for bit.
-    return dither + sample * format.inputReciprocal;
+    return dither + Clean(format, sample) * format.inputReciprocal;
   };
+#if defined(__SSE2__)
+  if (format.channels == 2) {
+    // Plain stereo: the dither for a run of frames first (its order is the per-sample order,
+    // left then right), then four frames at a time. MAXPS and MINPS return their second operand
+    // on equality, so each lane clamps exactly as the comparisons above do; a NaN becomes +0.
+    constexpr int32_t kRun = 64;
+    float dither[2 * kRun];
+    const __m128 lowest = _mm_set1_ps(format.lowest), highest = _mm_set1_ps(format.highest);
+    const __m128 reciprocal = _mm_set1_ps(format.inputReciprocal);
+    const auto clean = [&](__m128 x) {
+      x = _mm_and_ps(x, _mm_cmpord_ps(x, x));
+      return _mm_min_ps(_mm_max_ps(x, lowest), highest);
+    };
+    for (int32_t start = 0; start < count; start += kRun) {
+      const int32_t run = count - start < kRun ? count - start : kRun;
+      for (int32_t i = 0; i < 2 * run; ++i) {
+        dither[i] = kDitherTable[DitherStep(history, &position) & 3];
+      }
+      int32_t i = 0;
+      for (; i + 4 <= run; i += 4) {
+        const __m128 first = _mm_add_ps(_mm_loadu_ps(dither + 2 * i),
+                                        _mm_mul_ps(clean(_mm_loadu_ps(input)), reciprocal));
+        const __m128 second = _mm_add_ps(_mm_loadu_ps(dither + 2 * i + 4),
+                                         _mm_mul_ps(clean(_mm_loadu_ps(input + 4)), reciprocal));
+        _mm_storeu_ps(left + start + i, _mm_shuffle_ps(first, second, _MM_SHUFFLE(2, 0, 2, 0)));
+        _mm_storeu_ps(right + start + i, _mm_shuffle_ps(first, second, _MM_SHUFFLE(3, 1, 3, 1)));
+        input += 8;
+      }
+      for (; i < run; ++i) {
+        left[start + i] = dither[2 * i] + Clean(format, input[0]) * format.inputReciprocal;
+        right[start + i] = dither[2 * i + 1] + Clean(format, input[1]) * format.inputReciprocal;
+        input += 2;
+      }
+    }
+    dither_.position = position;
+    return input;
+  }
+#endif
   if (format.processed == 2) {
     for (int32_t i = 0; i < count; ++i) {
       left[i] = read(input[0]);

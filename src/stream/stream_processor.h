@@ -54,6 +54,8 @@ class StreamProcessor final : public IStreamProcessor {
   };
 
   Format CurrentFormat() const;
+  // A host sample within the format's range; NaN becomes 0.
+  static float Clean(const Format& format, float sample);
   // Reads `count` host frames into the input channel buffers from frame `first` on, dithered, made
   // safe and brought to full scale 1.0; returns the next host frame.
   const float* ReadFrames(const Format& format, const float* input, int32_t first, int32_t count);

@@ -256,6 +256,62 @@ TEST(CascadeRunners, StereoPairEqualsTwoSingleChannelRuns) {
   }
 }
 
+// Two single-section stages fused over both channels equal the stages one after the other,
+// block after block; a stage of two sections is refused untouched.
+TEST(CascadeRunners, TwoFusedStagesEqualTheStagesInTurn) {
+  for (const auto& [firstOrder, secondOrder] :
+       {std::pair{2, 2}, std::pair{1, 2}, std::pair{2, 3}}) {
+    Cascade fused[2][2] = {{Cascade(firstOrder, 4), Cascade(firstOrder, 4)},
+                           {Cascade(secondOrder, 4), Cascade(secondOrder, 4)}};
+    Cascade single[2][2] = {{Cascade(firstOrder, 4), Cascade(firstOrder, 4)},
+                            {Cascade(secondOrder, 4), Cascade(secondOrder, 4)}};
+    for (int stage = 0; stage < 2; ++stage) {
+      for (int c = 0; c < 2; ++c) {
+        const int sections = ((stage == 0 ? firstOrder : secondOrder) + 1) / 2;
+        for (int k = 0; k < sections; ++k) {
+          const float a = 0.1f * (stage + 1) + 0.03f * c + 0.01f * k;
+          fused[stage][c].SetSection(k, a, 0.2f - a, 0.05f, 1.2f - a, -0.45f);
+          single[stage][c].SetSection(k, a, 0.2f - a, 0.05f, 1.2f - a, -0.45f);
+        }
+      }
+    }
+    const CascadeRun runs[2][2] = {
+        {{fused[0][0].coefficients.data(), fused[0][0].state.data(), &fused[0][0].ring},
+         {fused[0][1].coefficients.data(), fused[0][1].state.data(), &fused[0][1].ring}},
+        {{fused[1][0].coefficients.data(), fused[1][0].state.data(), &fused[1][0].ring},
+         {fused[1][1].coefficients.data(), fused[1][1].state.data(), &fused[1][1].ring}}};
+    for (int block = 0; block < 3; ++block) {
+      std::vector<float> left(240), right(240);
+      for (int i = 0; i < 240; ++i) {
+        left[i] = std::sin(0.07f * (i + 240 * block)) * (block == 1 ? 1e-17f : 1.0f);
+        right[i] = i % 3 == 0 ? -0.0f : std::cos(0.13f * (i + 240 * block));
+      }
+      std::vector<float> expectedLeft = left, expectedRight = right;
+      for (int stage = 0; stage < 2; ++stage) {
+        RunCascadeDF1Pair(single[stage][0].coefficients.data(), single[stage][0].state.data(),
+                          &single[stage][0].ring, expectedLeft.data(),
+                          single[stage][1].coefficients.data(), single[stage][1].state.data(),
+                          &single[stage][1].ring, expectedRight.data(), 240);
+      }
+      const std::vector<float> beforeLeft = left;
+      const bool taken = RunTwoStagesDF1Pair(runs, left.data(), right.data(), 240);
+      ASSERT_EQ(taken, secondOrder != 3);
+      if (!taken) {
+        EXPECT_TRUE(SameBits(left, beforeLeft));
+        break;
+      }
+      EXPECT_TRUE(SameBits(left, expectedLeft)) << firstOrder << "/" << secondOrder;
+      EXPECT_TRUE(SameBits(right, expectedRight)) << firstOrder << "/" << secondOrder;
+      for (int stage = 0; stage < 2; ++stage) {
+        for (int c = 0; c < 2; ++c) {
+          EXPECT_TRUE(SameBits(fused[stage][c].state, single[stage][c].state));
+          EXPECT_EQ(fused[stage][c].ring.cursor, single[stage][c].ring.cursor);
+        }
+      }
+    }
+  }
+}
+
 TEST(ZeroFillTest, WritesExactlyTheRange) {
   float values[3] = {1.0f, 2.0f, 3.0f};
   ZeroFill(values, 0, 0);
