@@ -159,6 +159,9 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine* commandL
   bool noAlign = false;
   render->add_flag("--no-align", noAlign,
                    "Write the raw stream: delayed by the latency, cut at the input's length");
+  bool noReport = false;
+  render->add_flag("--no-report", noReport,
+                   "Skip the loudness and peak measurement of input and output");
   render->add_flag("--json", commandLine->render.json,
                    "Print the report as JSON: an object for IN OUT, an array with -o");
   render->add_option("-j,--jobs", commandLine->render.jobs,
@@ -204,6 +207,7 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine* commandL
   if (render->parsed()) {
     commandLine->command = CommandLine::Command::Render;
     commandLine->render.align = !noAlign;
+    commandLine->render.report = !noReport;
     commandLine->render.encoding = ParseEncoding(encodingName);
     const bool toDirectory = !commandLine->outputDirectory.empty();
     if (!toDirectory && commandLine->files.size() != 2) {

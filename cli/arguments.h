@@ -20,6 +20,7 @@ struct RenderOptions {
   double targetLufs = NAN;    // --target
   double ceilingDbtp = NAN;   // --ceiling
   bool align = true;
+  bool report = true;  // --no-report: no loudness or peak measurement
   bool json = false;
   unsigned jobs = 0;  // 0: one per core
 };

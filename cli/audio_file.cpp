@@ -408,7 +408,10 @@ void AudioWriter::WriteHost(const float* host, size_t frames, int hostBits) {
     for (size_t i = 0; i < samples; ++i) {
       double value = static_cast<double>(host[i]) * scale;
       if (value != value) value = 0.0;  // a NaN could only come from a float source
-      value = std::nearbyint(value);
+      // Rounds to nearest, ties to even, as nearbyint does in the default mode, without a library
+      // call per sample: below 2^51 adding and taking away 1.5 x 2^52 leaves the rounded value;
+      // anything larger is clamped below anyway.
+      value = (value + 6755399441055744.0) - 6755399441055744.0;
       if (value < lowest) value = lowest;
       if (value > highest) value = highest;
       const auto bits = static_cast<uint32_t>(static_cast<int64_t>(value)) << (32 - depth);

@@ -86,6 +86,54 @@ float ClampLevel(int bits) {
   return static_cast<float>(full);
 }
 
+// Host frames to and from the audio files in pieces of kFilePieceFrames, whatever the buffers.
+class FilePieces {
+ public:
+  static constexpr size_t kFilePieceFrames = 16384;
+  explicit FilePieces(int channels) : stride_(static_cast<size_t>(channels)) {}
+
+  // Up to `frames` frames, fewer only at the end; `read` fills a piece and returns its frames.
+  template <typename ReadPiece>
+  size_t Read(float* host, size_t frames, ReadPiece&& read) {
+    size_t got = 0;
+    while (got < frames) {
+      if (readAt_ == readFrames_) {
+        if (ended_) break;
+        reading_.resize(kFilePieceFrames * stride_);
+        readFrames_ = read(reading_.data(), kFilePieceFrames);
+        readAt_ = 0;
+        ended_ = readFrames_ < kFilePieceFrames;
+        if (readFrames_ == 0) break;
+      }
+      const size_t take = std::min(frames - got, readFrames_ - readAt_);
+      std::copy_n(reading_.data() + readAt_ * stride_, take * stride_, host + got * stride_);
+      readAt_ += take;
+      got += take;
+    }
+    return got;
+  }
+
+  template <typename WritePiece>
+  void Write(const float* host, size_t frames, WritePiece&& write) {
+    writing_.insert(writing_.end(), host, host + frames * stride_);
+    if (writing_.size() >= kFilePieceFrames * stride_) Flush(write);
+  }
+
+  template <typename WritePiece>
+  void Flush(WritePiece&& write) {
+    if (!writing_.empty()) write(writing_.data(), writing_.size() / stride_);
+    writing_.clear();
+  }
+
+ private:
+  size_t stride_;
+  std::vector<float> reading_;
+  size_t readFrames_ = 0;
+  size_t readAt_ = 0;
+  bool ended_ = false;
+  std::vector<float> writing_;
+};
+
 using Source = std::function<size_t(float* host, size_t frames)>;  // fewer frames: the end
 using Sink = std::function<void(const float* host, size_t frames)>;
 
@@ -442,8 +490,8 @@ FileReport RenderFile(const RenderContext& context, const RenderJob& job) {
 
   const bool lossy = IsLossyFormat(outputFormat);
   const bool measureFile = lossy && !IsStandardStream(job.output);
-  LoudnessMeter before(channels, shape.rate);
-  LoudnessMeter after(channels, shape.rate);
+  LoudnessMeter before(channels, shape.rate, options.report);
+  LoudnessMeter after(channels, shape.rate, options.report);
   FileReport report;
   report.settings = context.settings;
 
@@ -487,21 +535,32 @@ FileReport RenderFile(const RenderContext& context, const RenderJob& job) {
     DriverStream driver(context.manager, job.input, shape, context.lookaheadActive);
     latency = driver.LatencyFrames();
     processingRate = driver.ProcessingRate();
+    // The file is read and written in large pieces while the stream still gets its buffers: a
+    // system call for every 480 frames would cost more than the effect itself.
+    FilePieces pieces(channels);
     const Source source = [&](float* host, size_t frames) {
-      const size_t got = reader.ReadHost(host, frames, shape.bits);
+      const size_t got = pieces.Read(host, frames, [&](float* piece, size_t count) {
+        return reader.ReadHost(piece, count, shape.bits);
+      });
       before.AddHost(host, got, shape.bits);
       return got;
     };
+    const auto write = [&](const float* piece, size_t count) {
+      writer.WriteHost(piece, count, shape.bits);
+    };
     const Sink sink = [&](const float* host, size_t frames) {
-      writer.WriteHost(host, frames, shape.bits);
+      pieces.Write(host, frames, write);
       if (!measureFile) after.AddHost(host, frames, shape.bits);
     };
     streamed = Stream(&driver, shape, source, sink, context.progress);
+    pieces.Flush(write);
   }
 
   // Lossy output is measured as a listener will hear it: decoded from the file.
   AudioWriter::FrameSink readBack;
-  if (measureFile) readBack = [&](const float* frames, size_t count) { after.AddHost(frames, count, 1); };
+  if (measureFile && options.report) {
+    readBack = [&](const float* frames, size_t count) { after.AddHost(frames, count, 1); };
+  }
   const WrittenFile written = writer.Commit(readBack);
 
   report.input = job.input;

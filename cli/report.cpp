@@ -91,6 +91,9 @@ std::string TextReport(const FileReport& report) {
     }
     text += "  clipped samples: " + std::to_string(report.clippedSamples) + "\n";
   }
+  if (!analysis && !report.before.measured && !report.after.measured) {
+    return text + "  loudness and peaks not measured\n  written as " + report.outputFormat + "\n";
+  }
   char header[96];
   if (analysis) {
     std::snprintf(header, sizeof(header), "  %-18s%8s\n", "", "input");

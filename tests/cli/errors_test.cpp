@@ -179,7 +179,7 @@ TEST(Terminal, TheProgressBarNeverSharesALineWithAReport) {
   // One-frame buffers keep the render going long enough for the bar to appear; a machine fast
   // enough to finish first gets longer files.
   RunResult run;
-  for (const int seconds : {3, 15}) {
+  for (const int seconds : {3, 15, 60}) {
     WritePcm(scratch.Path("a.wav"), kWav16, 48000, 2, 16, TestNoise(2 * 48000 * seconds, 9000, 1));
     WritePcm(scratch.Path("b.wav"), kWav16, 48000, 2, 16, TestNoise(2 * 48000 * seconds, 9000, 2));
     run = RunTessilOnTerminal({"render", "-y", "-o", scratch.Path("out"), "--jobs", "2", "--buffer-frames", "1",

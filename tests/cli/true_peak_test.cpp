@@ -9,6 +9,7 @@
 #include <numbers>
 #include <vector>
 
+#include "cli/cli_harness.h"
 #include "cli/loudness.h"
 #include "cli/true_peak.h"
 
@@ -144,6 +145,26 @@ TEST(LoudnessMeterThread, FiguresMatchLibebur128WhateverThePieces) {
   const LoudnessFigures quiet = silent.Figures();
   EXPECT_TRUE(std::isinf(quiet.integratedLufs));
   EXPECT_TRUE(std::isinf(quiet.truePeakDbtp) && quiet.truePeakDbtp < 0);
+}
+
+// Without the report the file is the same (read and written in large pieces either way, here
+// across several pieces and a ragged end); the report says nothing was measured.
+TEST(RenderReport, NoReportWritesTheSameFileAndMeasuresNothing) {
+  ScratchDirectory scratch;
+  const std::string in = scratch.Path("in.wav");
+  WritePcm(in, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 16, TestNoise(2 * 40007, 9000, 3));
+  const RunResult full = RunTessil({"render", in, scratch.Path("full.wav")});
+  ASSERT_EQ(full.status, 0) << full.err;
+  EXPECT_NE(full.out.find("true peak"), std::string::npos);
+  const RunResult bare = RunTessil({"render", "--no-report", in, scratch.Path("bare.wav")});
+  ASSERT_EQ(bare.status, 0) << bare.err;
+  EXPECT_NE(bare.out.find("not measured"), std::string::npos) << bare.out;
+  EXPECT_EQ(bare.out.find("true peak"), std::string::npos) << bare.out;
+  EXPECT_EQ(FileBytes(scratch.Path("bare.wav")), FileBytes(scratch.Path("full.wav")));
+  const RunResult json =
+      RunTessil({"render", "--no-report", "--json", in, scratch.Path("json.wav")});
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_NE(json.out.find("\"output_loudness\": null"), std::string::npos) << json.out;
 }
 
 }  // namespace
