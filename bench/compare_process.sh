@@ -64,7 +64,7 @@ if command -v valgrind >/dev/null; then
         awk '/StreamProcessor::Process\(/ && !done {gsub(",", "", $1); print $1; done = 1}')
     done
     n=${#counts[@]}
-    printf '%s baseline %s  current %s  ratio %.2fx\n' "$line" "${counts[n-2]}" \
-      "${counts[n-1]}" "$(echo "${counts[n-2]} / ${counts[n-1]}" | bc -l)"
+    awk -v line="$line" -v old="${counts[n-2]}" -v new="${counts[n-1]}" \
+      'BEGIN { printf "%s baseline %s  current %s  ratio %.2fx\n", line, old, new, old / new }'
   done
 fi
