@@ -41,12 +41,17 @@ float LargestMagnitude(const float* values, int32_t n, float peak) {
   return peak;
 }
 
+// Selected by a comparison rather than MAXPS: under denormals-are-zero MAXPS would hand back a
+// denormal envelope value as zero, where the comparison leaves it as it is.
 void MergeMagnitudes(const float* values, float* envelope, int32_t n) {
   const __m128 sign = _mm_set1_ps(-0.0f);
   int32_t j = 0;
   for (; j + 4 <= n; j += 4) {
     const __m128 magnitude = _mm_andnot_ps(sign, _mm_loadu_ps(values + j));
-    _mm_storeu_ps(envelope + j, _mm_max_ps(magnitude, _mm_loadu_ps(envelope + j)));
+    const __m128 current = _mm_loadu_ps(envelope + j);
+    const __m128 larger = _mm_cmpgt_ps(magnitude, current);
+    _mm_storeu_ps(envelope + j, _mm_or_ps(_mm_and_ps(larger, magnitude),
+                                          _mm_andnot_ps(larger, current)));
   }
   for (; j < n; ++j) {
     const float magnitude = fabsf(values[j]);

@@ -71,9 +71,12 @@ uint32_t Bits(float value) {
   return bits;
 }
 
-// A negative zero or an infinity or NaN.
+// A negative zero, a denormal (which flush-to-zero or denormals-are-zero modes would change), an
+// infinity or a NaN.
 bool IsUnusual(uint32_t bits) {
-  return bits == 0x80000000u || (bits & 0x7F800000u) == 0x7F800000u;
+  const uint32_t exponent = bits & 0x7F800000u;
+  return bits == 0x80000000u || exponent == 0x7F800000u ||
+         (exponent == 0 && (bits & 0x007FFFFFu) != 0);
 }
 
 }  // namespace
@@ -82,21 +85,27 @@ bool PassIdentitySectionTDF2(const float* input, float* output, int32_t count,
                              const float* coefficients, float* state) {
   // b0 = 1, b1 = a1 and b2 = a2 with a clean (+0, +0) state: every product pair cancels exactly,
   // y = x and the state stays +0. A -0 input or a non-finite one would leave a signed zero or a
-  // NaN behind in the state, so those blocks take the real kernel.
+  // NaN behind in the state, a denormal depends on the flush modes, and a directed rounding mode
+  // turns the cancellations into -0: those blocks take the real kernel.
   const float c0 = coefficients[0], c1 = coefficients[1], c2 = coefficients[2];
   const float c3 = coefficients[3], c4 = coefficients[4];
   if (c0 != 1.0f || c2 != -c1 || c4 != -c3 || Bits(state[0]) != 0 || Bits(state[1]) != 0) {
     return false;
   }
 #if defined(__SSE2__)
+  if ((_mm_getcsr() & 0x6000u) != 0) return false;  // not rounding to nearest
   int32_t n = 0;
   __m128i unusual = _mm_setzero_si128();
   const __m128i exponent = _mm_set1_epi32(0x7F800000);
-  const __m128i negativeZero = _mm_set1_epi32(static_cast<int32_t>(0x80000000u));
+  const __m128i noBits = _mm_setzero_si128();
   for (; n + 4 <= count; n += 4) {
     const __m128i bits = _mm_castps_si128(_mm_loadu_ps(input + n));
-    unusual = _mm_or_si128(unusual, _mm_cmpeq_epi32(bits, negativeZero));
-    unusual = _mm_or_si128(unusual, _mm_cmpeq_epi32(_mm_and_si128(bits, exponent), exponent));
+    const __m128i exponentBits = _mm_and_si128(bits, exponent);
+    // A zero exponent marks a zero or a denormal; only +0 (all bits clear) is welcome.
+    const __m128i zeroExponent = _mm_cmpeq_epi32(exponentBits, noBits);
+    const __m128i notPlusZero = _mm_xor_si128(_mm_cmpeq_epi32(bits, noBits), _mm_set1_epi32(-1));
+    unusual = _mm_or_si128(unusual, _mm_and_si128(zeroExponent, notPlusZero));
+    unusual = _mm_or_si128(unusual, _mm_cmpeq_epi32(exponentBits, exponent));
   }
   bool any = _mm_movemask_epi8(unusual) != 0;
   for (; n < count; ++n) any = any || IsUnusual(Bits(input[n]));

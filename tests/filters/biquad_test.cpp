@@ -8,6 +8,10 @@
 #include <limits>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#endif
+
 namespace tessil {
 namespace {
 
@@ -218,6 +222,37 @@ TEST(CascadeRunners, UnitySectionShortcutIsBitForBitTheKernel) {
   EXPECT_FALSE(PassIdentitySectionTDF2(music.data(), out.data(), 241,
                                        boost.coefficients.data() + 2, boost.state.data()));
 }
+
+#if defined(__SSE2__)
+// The shortcut must stay exact in every floating-point mode a host may leave behind: flush to
+// zero and denormals are zero (a denormal sample), and a directed rounding mode (the product
+// pairs then cancel to -0). Run in place, as the equaliser does.
+TEST(CascadeRunners, UnitySectionShortcutHoldsInEveryFloatingPointMode) {
+  const float na1 = 1.8890331f, na2 = -0.8960537f;
+  std::vector<float> block(240);
+  for (size_t i = 0; i < block.size(); ++i) block[i] = std::sin(0.21f * i) * 0.5f;
+  std::vector<float> denormal = block;
+  denormal[17] = 1e-40f;
+  const unsigned saved = _mm_getcsr();
+  for (unsigned mode : {0x0000u, 0x8040u, 0x2000u, 0x6000u}) {  // nearest, FTZ+DAZ, down, zero
+    Cascade shortcut(2, 2), reference(2, 2);
+    shortcut.SetSection(0, 1.0f, na1, -na1, na2, -na2);
+    reference.SetSection(0, 1.0f, na1, -na1, na2, -na2);
+    for (const std::vector<float>* input : {&block, &denormal, &block}) {
+      std::vector<float> viaRunner = *input, viaKernel = *input;
+      _mm_setcsr((saved & ~0xE040u) | mode);
+      RunCascadeTDF2(shortcut.coefficients.data(), shortcut.state.data(), viaRunner.data(),
+                     viaRunner.data(), 240, &shortcut.ring);
+      RunSectionTDF2(viaKernel.data(), viaKernel.data(), 240, reference.coefficients.data() + 2,
+                     reference.state.data());
+      SweepFlushRing(&reference.ring, 4);
+      _mm_setcsr(saved);
+      EXPECT_TRUE(SameBits(viaRunner, viaKernel)) << std::hex << mode;
+      EXPECT_TRUE(SameBits(shortcut.state, reference.state)) << std::hex << mode;
+    }
+  }
+}
+#endif
 
 // Left and right together equal each channel on its own, for matching and mismatched orders.
 TEST(CascadeRunners, StereoPairEqualsTwoSingleChannelRuns) {
