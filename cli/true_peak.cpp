@@ -18,7 +18,9 @@ constexpr size_t kLanes = sizeof(Lanes) / sizeof(float);
 
 // The helpers below pass eight-float vectors by value; they are inlined into the scanner and
 // never cross a compiled interface, so the calling convention GCC warns about does not arise.
-#if defined(__GNUC__) && !defined(__clang__)
+#if defined(__clang__)
+#pragma clang diagnostic ignored "-Wpsabi"
+#elif defined(__GNUC__)
 #pragma GCC diagnostic ignored "-Wpsabi"
 #endif
 
