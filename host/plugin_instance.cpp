@@ -14,7 +14,8 @@ constexpr int64_t kNeverSent = std::numeric_limits<int64_t>::min();
 }  // namespace
 
 PluginInstance::PluginInstance(uint32_t sampleRate)
-    : sampleRate_(sampleRate),
+    : controls_(ControlPorts().size()),
+      sampleRate_(sampleRate),
       manager_(CreateManager()),
       sent_(ControlPorts().size(), kNeverSent),
       enable_(PropertyById(KSPROPERTY_TESSIL_ENABLE).defaultValue != 0),
@@ -24,19 +25,33 @@ PluginInstance::PluginInstance(uint32_t sampleRate)
   latency_ = EffectStream(manager_.get(), sampleRate_).LatencyFrames();
 }
 
-void PluginInstance::Activate(const float* const* controls) {
+void PluginInstance::ConnectPort(uint32_t port, float* location) {
+  const size_t controls = controls_.size();
+  if (port < 2) {
+    audioIn_[port] = location;
+  } else if (port < kAudioPorts) {
+    audioOut_[port - 2] = location;
+  } else if (port < kAudioPorts + controls) {
+    controls_[port - kAudioPorts] = location;
+  } else if (port == kAudioPorts + controls) {
+    latencyOut_ = location;
+    if (location != nullptr) *location = static_cast<float>(latency_);
+  }
+}
+
+void PluginInstance::Activate() {
   stream_.reset();
-  SendChangedControls(controls);
+  SendChangedControls();
   stream_ = std::make_unique<EffectStream>(manager_.get(), sampleRate_);
 }
 
-void PluginInstance::SendChangedControls(const float* const* controls) {
+void PluginInstance::SendChangedControls() {
   const PropertyClient client(manager_.get());
   const std::vector<ControlPort>& ports = ControlPorts();
   for (size_t i = 0; i < ports.size(); ++i) {
-    if (controls[i] == nullptr) continue;
+    if (controls_[i] == nullptr) continue;
     const ControlPort& port = ports[i];
-    const int32_t value = PortValue(*port.property, *controls[i]);
+    const int32_t value = PortValue(*port.property, *controls_[i]);
     if (value == sent_[i]) continue;
     sent_[i] = value;
     // Values are inside the published range, so the driver accepts them.
@@ -46,14 +61,18 @@ void PluginInstance::SendChangedControls(const float* const* controls) {
   }
 }
 
-void PluginInstance::Run(const float* const* controls, const float* const input[2],
-                         float* const output[2], uint32_t frames) {
-  if (!stream_) {
-    for (uint32_t i = 0; i < frames; ++i) output[0][i] = output[1][i] = 0.0f;
+void PluginInstance::Run(uint32_t frames) {
+  if (latencyOut_ != nullptr) *latencyOut_ = static_cast<float>(latency_);
+  if (audioIn_[0] == nullptr || audioIn_[1] == nullptr || audioOut_[0] == nullptr ||
+      audioOut_[1] == nullptr) {
     return;
   }
-  SendChangedControls(controls);
-  stream_->Run(input, output, frames, LookAheadActive(enable_, coreEnable_));
+  if (!stream_) {
+    for (uint32_t i = 0; i < frames; ++i) audioOut_[0][i] = audioOut_[1][i] = 0.0f;
+    return;
+  }
+  SendChangedControls();
+  stream_->Run(audioIn_, audioOut_, frames, LookAheadActive(enable_, coreEnable_));
 }
 
 }  // namespace tessil::host

@@ -24,13 +24,7 @@ using host::PropertyUnit;
 constexpr unsigned long kUniqueId = 7311;
 constexpr const char* kLabel = "tessil";
 
-struct Instance {
-  std::unique_ptr<host::PluginInstance> plugin;
-  const float* audioIn[2] = {};
-  float* audioOut[2] = {};
-  std::vector<const float*> controls = std::vector<const float*>(host::ControlPorts().size());
-  float* latency = nullptr;
-};
+using Instance = host::PluginInstance;
 
 // LADSPA names defaults by position in the range rather than by value. Of the positions it
 // offers, the one that lands on the driver's default when rounded; where none does (an order of
@@ -130,49 +124,26 @@ struct Descriptor {
 
   static LADSPA_Handle Instantiate(const LADSPA_Descriptor*, unsigned long sampleRate) {
     try {
-      auto instance = std::make_unique<Instance>();
-      instance->plugin = std::make_unique<host::PluginInstance>(static_cast<uint32_t>(sampleRate));
-      return instance.release();
+      return new Instance(static_cast<uint32_t>(sampleRate));
     } catch (const std::exception&) {
       return nullptr;  // LADSPA has no way to say why
     }
   }
 
   static void ConnectPort(LADSPA_Handle handle, unsigned long port, LADSPA_Data* location) {
-    auto* instance = static_cast<Instance*>(handle);
-    const size_t controls = instance->controls.size();
-    if (port < 2) {
-      instance->audioIn[port] = location;
-    } else if (port < host::kAudioPorts) {
-      instance->audioOut[port - 2] = location;
-    } else if (port < host::kAudioPorts + controls) {
-      instance->controls[port - host::kAudioPorts] = location;
-    } else if (port == host::kAudioPorts + controls) {
-      instance->latency = location;
-      if (location != nullptr) *location = static_cast<LADSPA_Data>(instance->plugin->LatencyFrames());
-    }
+    static_cast<Instance*>(handle)->ConnectPort(static_cast<uint32_t>(port), location);
   }
 
   static void Activate(LADSPA_Handle handle) {
     try {
-      auto* instance = static_cast<Instance*>(handle);
-      instance->plugin->Activate(instance->controls.data());
+      static_cast<Instance*>(handle)->Activate();
     } catch (const std::exception&) {
       // Without a stream the plugin stays silent; LADSPA and LV2 have no way to say why.
     }
   }
 
   static void Run(LADSPA_Handle handle, unsigned long frames) {
-    auto* instance = static_cast<Instance*>(handle);
-    if (instance->audioIn[0] == nullptr || instance->audioIn[1] == nullptr ||
-        instance->audioOut[0] == nullptr || instance->audioOut[1] == nullptr) {
-      return;
-    }
-    instance->plugin->Run(instance->controls.data(), instance->audioIn, instance->audioOut,
-                          static_cast<uint32_t>(frames));
-    if (instance->latency != nullptr) {
-      *instance->latency = static_cast<LADSPA_Data>(instance->plugin->LatencyFrames());
-    }
+    static_cast<Instance*>(handle)->Run(static_cast<uint32_t>(frames));
   }
 
   static void Cleanup(LADSPA_Handle handle) { delete static_cast<Instance*>(handle); }
