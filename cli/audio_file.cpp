@@ -15,6 +15,7 @@
 #include "cli/errors.h"
 #include "cli/interrupt.h"
 #include "cli/output_format.h"
+#include "cli/stored_length.h"
 
 namespace tessil::cli {
 
@@ -427,6 +428,12 @@ void AudioWriter::WriteHost(const float* host, size_t frames, int hostBits) {
   if (written != static_cast<sf_count_t>(frames)) {
     throw CliError(path_ + ": cannot write: " + SndfileReason(file_));
   }
+  // Handing what is written to the disk as it goes leaves little for the flush at the end, which
+  // the user would otherwise wait for with nothing else to do.
+  constexpr int64_t kWritebackFrames = int64_t{1} << 19;
+  if (!toStandardOutput_ && (written_ + static_cast<int64_t>(frames)) / kWritebackFrames != written_ / kWritebackFrames) {
+    ::sync_file_range(descriptor_, 0, 0, SYNC_FILE_RANGE_WRITE);
+  }
   written_ += static_cast<int64_t>(frames);
 }
 
@@ -444,12 +451,19 @@ WrittenFile AudioWriter::ReadBack(const FrameSink& sink) const {
   lock.unlock();
   WrittenFile result;
   result.format = info.format;
-  std::vector<float> frames(4096 * static_cast<size_t>(std::max(info.channels, 1)));
-  for (;;) {
-    const sf_count_t got = sf_readf_float(file, frames.data(), 4096);
-    if (got <= 0) break;
-    if (sink) sink(frames.data(), static_cast<size_t>(got));
-    result.frames += got;
+  // Plain samples need no decode to show their length; compressed ones do, since a cut-off stream
+  // can still have a header that looks whole.
+  const int64_t stored = sink ? -1 : StoredFrames(file, info);
+  if (stored >= 0) {
+    result.frames = stored;
+  } else {
+    std::vector<float> frames(4096 * static_cast<size_t>(std::max(info.channels, 1)));
+    for (;;) {
+      const sf_count_t got = sf_readf_float(file, frames.data(), 4096);
+      if (got <= 0) break;
+      if (sink) sink(frames.data(), static_cast<size_t>(got));
+      result.frames += got;
+    }
   }
   const int error = sf_error(file);
   const std::string reason = SndfileReason(file);

@@ -2,6 +2,7 @@
 
 #include <ebur128.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -41,13 +42,21 @@ LoudnessMeter::~LoudnessMeter() {
 
 void LoudnessMeter::AddHost(const float* host, size_t frames, int hostBits) {
   if (state_ == nullptr || frames == 0) return;
+  // Scaling by a power of two is exact, so it is done while copying: one pass over the samples.
   const float scale = std::ldexp(1.0f, 1 - hostBits);
-  if (filling_.frames > 0 && filling_.scale != scale) HandOver();
-  filling_.scale = scale;
-  filling_.samples.insert(filling_.samples.end(), host,
-                          host + frames * static_cast<size_t>(channels_));
-  filling_.frames += frames;
-  if (filling_.frames >= kChunkFrames) HandOver();
+  const size_t channels = static_cast<size_t>(channels_);
+  while (frames > 0) {
+    const size_t count = std::min(frames, kChunkFrames - filling_.frames);
+    const size_t start = filling_.frames * channels;
+    const size_t samples = count * channels;
+    if (filling_.samples.size() < kChunkFrames * channels) filling_.samples.resize(kChunkFrames * channels);
+    float* to = filling_.samples.data() + start;
+    for (size_t i = 0; i < samples; ++i) to[i] = host[i] * scale;
+    filling_.frames += count;
+    host += samples;
+    frames -= count;
+    if (filling_.frames == kChunkFrames) HandOver();
+  }
 }
 
 void LoudnessMeter::HandOver() {
@@ -60,7 +69,6 @@ void LoudnessMeter::HandOver() {
     filling_ = std::move(spare_.back());
     spare_.pop_back();
   }
-  filling_.samples.clear();
   filling_.frames = 0;
   lock.unlock();
   changed_.notify_all();
@@ -85,7 +93,6 @@ void LoudnessMeter::Run() {
 }
 
 void LoudnessMeter::Measure(Chunk& chunk) {
-  for (float& sample : chunk.samples) sample *= chunk.scale;
   ebur128_add_frames_float(state_, chunk.samples.data(), chunk.frames);
   peaks_.Add(chunk.samples.data(), chunk.frames);
 }

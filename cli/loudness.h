@@ -40,9 +40,8 @@ class LoudnessMeter {
 
  private:
   struct Chunk {
-    std::vector<float> samples;
+    std::vector<float> samples;  // room for a whole chunk; the first `frames` are filled
     size_t frames = 0;
-    float scale = 1.0f;
   };
   void HandOver();  // queues the chunk being filled
   void Run();
