@@ -1,6 +1,8 @@
 #include "cli/loudness.h"
 
 #include <ebur128.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -12,9 +14,11 @@ namespace {
 
 // Audio reaches the thread in chunks of about a third of a second: large enough that handing
 // them over costs next to nothing, small enough to keep the thread busy alongside the stream. A
-// producer that runs more than a few seconds ahead waits, so memory stays bounded.
+// producer that runs more than about 20 s of 48 kHz audio ahead (8 MiB of stereo) waits, so memory
+// stays bounded; up to there a meter that yields to the stream can fall behind and catch up.
 constexpr size_t kChunkFrames = 16384;
-constexpr size_t kMaximumQueuedChunks = 16;
+constexpr size_t kMaximumQueuedChunks = 64;
+constexpr int kMeterNice = 10;
 
 double Decibels(double linear) {
   return linear > 0.0 ? 20.0 * std::log10(linear) : -std::numeric_limits<double>::infinity();
@@ -75,6 +79,10 @@ void LoudnessMeter::HandOver() {
 }
 
 void LoudnessMeter::Run() {
+  // Measuring yields to the stream: on a machine with fewer cores than threads, a stream slowed by
+  // its meters would starve them in turn and leave a core idle. A meter that falls behind catches
+  // up once the stream is done or waits for it.
+  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kMeterNice);
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
