@@ -79,7 +79,7 @@ int RunProperties(const CommandLine& commandLine) {
         values += std::to_string(channel) + ":";
         const uint32_t bands = property.scope == PropertyScope::Band ? kEqualiserBands : 1;
         for (uint32_t band = 0; band < bands; ++band) {
-          values += " " + PropertyValueText(property, client.Read(property, {channel, band}));
+          values.append(" ").append(PropertyValueText(property, client.Read(property, {channel, band})));
         }
       }
     }

@@ -144,9 +144,14 @@ std::vector<PropertyTarget> TargetsOf(const PropertyInfo& property) {
 std::string TargetSuffix(const PropertyInfo& property, PropertyTarget target) {
   switch (property.scope) {
     case PropertyScope::Stream: return "";
-    case PropertyScope::Channel: return "." + std::to_string(target.channel);
+    // Appending to a named string rather than prepending a literal to a temporary keeps g++ 12
+    // at -O3 clear of a false -Wrestrict in the string's replace.
+    case PropertyScope::Channel: return std::string(".").append(std::to_string(target.channel));
     case PropertyScope::Band:
-      return "." + std::to_string(target.channel) + "." + std::to_string(target.band);
+      return std::string(".")
+          .append(std::to_string(target.channel))
+          .append(".")
+          .append(std::to_string(target.band));
   }
   return "";
 }
