@@ -98,6 +98,17 @@ inline __m128 GateAndSum(BandLanes* lanes, __m128 band, __m128 weights, __m128 r
   return weighted;
 }
 
+// Four bands' two state words, band b's at 2b and 2b + 1, back from the lanes they ran in.
+void StoreBandState(float* bandState, __m128 s1, __m128 s2) {
+  float first[4], second[4];
+  _mm_storeu_ps(first, s1);
+  _mm_storeu_ps(second, s2);
+  for (int32_t b = 0; b < 4; ++b) {
+    bandState[2 * b] = first[b];
+    bandState[2 * b + 1] = second[b];
+  }
+}
+
 // Bands first..first+3 of the full-rate analysis (direct-form-II-transposed sections); band
 // `first`'s raw and weighted output go to the scratch as the one-band-at-a-time loop leaves them.
 void RunLowBands(CoreChannelState* state, const float* delayed, const float* weights,
@@ -125,13 +136,7 @@ void RunLowBands(CoreChannelState* state, const float* delayed, const float* wei
     _mm_store_ss(bandOut + i, y);
     _mm_store_ss(weightedOut + i, weighted);
   }
-  float first[4], second[4];
-  _mm_storeu_ps(first, s1);
-  _mm_storeu_ps(second, s2);
-  for (int32_t b = 0; b < 4; ++b) {
-    bandState[2 * b] = first[b];
-    bandState[2 * b + 1] = second[b];
-  }
+  StoreBandState(bandState, s1, s2);
 }
 
 // Four strided band-pass bands, band `first` + lane, at every step-th position.
@@ -159,13 +164,7 @@ void RunHighBands(CoreChannelState* state, int32_t first, const float* decimated
     s2 = _mm_sub_ps(_mm_mul_ps(c2, y), t);
     GateAndSum(lanes, y, weight, relative, activity, scale, true);
   }
-  float firstState[4], secondState[4];
-  _mm_storeu_ps(firstState, s1);
-  _mm_storeu_ps(secondState, s2);
-  for (int32_t b = 0; b < 4; ++b) {
-    bandState[2 * b] = firstState[b];
-    bandState[2 * b + 1] = secondState[b];
-  }
+  StoreBandState(bandState, s1, s2);
 }
 
 // Adds lanes 3, 2, 1, 0 in that order: bands are summed from the highest down.

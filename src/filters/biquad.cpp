@@ -257,6 +257,62 @@ int32_t RunCascadeDF1Pair(const CascadeCoefficients* leftCoefficients, float* le
   return 0;
 }
 
+#if defined(__SSE2__)
+namespace {
+
+// One second-order section of the left and the right channel, in lanes 0 and 1 (lanes 2 and 3
+// carry zeros along), stepped with RunSectionDF1's operations in its order.
+struct SectionPair {
+  static __m128 Lanes(float leftValue, float rightValue) {
+    return _mm_setr_ps(leftValue, rightValue, 0.0f, 0.0f);
+  }
+
+  SectionPair(const CascadeRun& leftRun, const CascadeRun& rightRun) {
+    const float* l = leftRun.coefficients + 2;
+    const float* r = rightRun.coefficients + 2;
+    b0 = Lanes(l[0], r[0]);
+    b1 = Lanes(l[1], r[1]);
+    b2 = Lanes(l[2], r[2]);
+    a1 = Lanes(l[3], r[3]);
+    a2 = Lanes(l[4], r[4]);
+    const float* ls = leftRun.stateArea;
+    const float* rs = rightRun.stateArea;
+    x1 = Lanes(ls[0], rs[0]);
+    x2 = Lanes(ls[1], rs[1]);
+    y1 = Lanes(ls[2], rs[2]);
+    y2 = Lanes(ls[3], rs[3]);
+  }
+
+  __m128 Step(__m128 x) {
+    const __m128 y = _mm_add_ps(
+        _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(b0, x), _mm_mul_ps(b1, x1)),
+                              _mm_mul_ps(b2, x2)),
+                   _mm_mul_ps(a1, y1)),
+        _mm_mul_ps(a2, y2));
+    x2 = x1;
+    x1 = x;
+    y2 = y1;
+    y1 = y;
+    return y;
+  }
+
+  void Store(float* leftState, float* rightState) const {
+    const __m128 state[4] = {x1, x2, y1, y2};
+    for (int32_t i = 0; i < 4; ++i) {
+      float lanes[4];
+      _mm_storeu_ps(lanes, state[i]);
+      leftState[i] = lanes[0];
+      rightState[i] = lanes[1];
+    }
+  }
+
+  __m128 b0, b1, b2, a1, a2;
+  __m128 x1, x2, y1, y2;
+};
+
+}  // namespace
+#endif
+
 bool RunTwoStagesDF1Pair(const CascadeRun stages[2][2], float* left, float* right,
                          int32_t count) {
 #if defined(__SSE2__)
@@ -266,63 +322,18 @@ bool RunTwoStagesDF1Pair(const CascadeRun stages[2][2], float* left, float* righ
       if ((order != 1 && order != 2) || stages[stage][channel].ring->length != 4) return false;
     }
   }
-  // Lane 0 left, lane 1 right; lanes 2 and 3 carry zeros along. Each lane runs RunSectionDF1's
-  // operations in its order, the second stage taking the first stage's output of the same
-  // sample; the two stages' recursions are independent, so they overlap.
-  const auto pair = [](float leftValue, float rightValue) {
-    return _mm_setr_ps(leftValue, rightValue, 0.0f, 0.0f);
-  };
-  const float* f[2] = {stages[0][0].coefficients + 2, stages[0][1].coefficients + 2};
-  const float* g[2] = {stages[1][0].coefficients + 2, stages[1][1].coefficients + 2};
-  const __m128 fb0 = pair(f[0][0], f[1][0]), fb1 = pair(f[0][1], f[1][1]);
-  const __m128 fb2 = pair(f[0][2], f[1][2]), fa1 = pair(f[0][3], f[1][3]);
-  const __m128 fa2 = pair(f[0][4], f[1][4]);
-  const __m128 gb0 = pair(g[0][0], g[1][0]), gb1 = pair(g[0][1], g[1][1]);
-  const __m128 gb2 = pair(g[0][2], g[1][2]), ga1 = pair(g[0][3], g[1][3]);
-  const __m128 ga2 = pair(g[0][4], g[1][4]);
-  float* fs[2] = {stages[0][0].stateArea, stages[0][1].stateArea};
-  float* gs[2] = {stages[1][0].stateArea, stages[1][1].stateArea};
-  __m128 fx1 = pair(fs[0][0], fs[1][0]), fx2 = pair(fs[0][1], fs[1][1]);
-  __m128 fy1 = pair(fs[0][2], fs[1][2]), fy2 = pair(fs[0][3], fs[1][3]);
-  __m128 gx1 = pair(gs[0][0], gs[1][0]), gx2 = pair(gs[0][1], gs[1][1]);
-  __m128 gy1 = pair(gs[0][2], gs[1][2]), gy2 = pair(gs[0][3], gs[1][3]);
+  // The second stage takes the first stage's output of the same sample; the two stages'
+  // recursions are independent, so they overlap.
+  SectionPair first(stages[0][0], stages[0][1]);
+  SectionPair second(stages[1][0], stages[1][1]);
   for (int32_t n = 0; n < count; ++n) {
     const __m128 x = _mm_unpacklo_ps(_mm_load_ss(left + n), _mm_load_ss(right + n));
-    const __m128 y = _mm_add_ps(
-        _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(fb0, x), _mm_mul_ps(fb1, fx1)),
-                              _mm_mul_ps(fb2, fx2)),
-                   _mm_mul_ps(fa1, fy1)),
-        _mm_mul_ps(fa2, fy2));
-    fx2 = fx1;
-    fx1 = x;
-    fy2 = fy1;
-    fy1 = y;
-    const __m128 z = _mm_add_ps(
-        _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(gb0, y), _mm_mul_ps(gb1, gx1)),
-                              _mm_mul_ps(gb2, gx2)),
-                   _mm_mul_ps(ga1, gy1)),
-        _mm_mul_ps(ga2, gy2));
-    gx2 = gx1;
-    gx1 = y;
-    gy2 = gy1;
-    gy1 = z;
+    const __m128 z = second.Step(first.Step(x));
     _mm_store_ss(left + n, z);
     _mm_store_ss(right + n, _mm_shuffle_ps(z, z, 1));
   }
-  const auto store = [](__m128 values, float* leftState, float* rightState, int32_t index) {
-    float lanes[4];
-    _mm_storeu_ps(lanes, values);
-    leftState[index] = lanes[0];
-    rightState[index] = lanes[1];
-  };
-  store(fx1, fs[0], fs[1], 0);
-  store(fx2, fs[0], fs[1], 1);
-  store(fy1, fs[0], fs[1], 2);
-  store(fy2, fs[0], fs[1], 3);
-  store(gx1, gs[0], gs[1], 0);
-  store(gx2, gs[0], gs[1], 1);
-  store(gy1, gs[0], gs[1], 2);
-  store(gy2, gs[0], gs[1], 3);
+  first.Store(stages[0][0].stateArea, stages[0][1].stateArea);
+  second.Store(stages[1][0].stateArea, stages[1][1].stateArea);
   // One section per cascade: each ring's four entries are that section's state, swept after its
   // block as the one-stage runner does; no ring reaches another cascade's state.
   for (int32_t stage = 0; stage < 2; ++stage) {

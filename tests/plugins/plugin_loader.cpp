@@ -26,70 +26,55 @@ void* Open(const std::string& path) {
   return library;
 }
 
-class Ladspa final : public LoadedPlugin {
+// LADSPA and LV2 descriptors differ only in how they instantiate; the rest is driven alike.
+template <typename Descriptor, typename Handle>
+class Loaded final : public LoadedPlugin {
  public:
-  Ladspa(const std::string& path, unsigned long rate) : library_(Open(path)) {
-    auto entry = reinterpret_cast<LADSPA_Descriptor_Function>(dlsym(library_, "ladspa_descriptor"));
-    if (entry == nullptr || (descriptor_ = entry(0)) == nullptr) throw std::runtime_error("no descriptor");
-    handle_ = descriptor_->instantiate(descriptor_, rate);
-    if (handle_ == nullptr) throw std::runtime_error("instantiate failed");
-    controls_ = DefaultControls();
-    for (size_t i = 0; i < controls_.size(); ++i) descriptor_->connect_port(handle_, host::kAudioPorts + i, &controls_[i]);
-    descriptor_->connect_port(handle_, host::kAudioPorts + controls_.size(), &latency_);
-    descriptor_->activate(handle_);
-  }
-  ~Ladspa() override {
-    descriptor_->cleanup(handle_);
-    dlclose(library_);
-  }
-  void Run(const float* left, const float* right, float* outLeft, float* outRight, uint32_t frames) override {
-    descriptor_->connect_port(handle_, 0, const_cast<float*>(left));
-    descriptor_->connect_port(handle_, 1, const_cast<float*>(right));
-    descriptor_->connect_port(handle_, 2, outLeft);
-    descriptor_->connect_port(handle_, 3, outRight);
-    descriptor_->run(handle_, frames);
-  }
-  float Latency() const override { return latency_; }
-
- private:
-  void* library_;
-  const LADSPA_Descriptor* descriptor_ = nullptr;
-  LADSPA_Handle handle_ = nullptr;
-};
-
-class Lv2 final : public LoadedPlugin {
- public:
-  Lv2(const std::string& bundle, double rate) : library_(Open(bundle + "/tessil.so")) {
-    auto entry = reinterpret_cast<LV2_Descriptor_Function>(dlsym(library_, "lv2_descriptor"));
-    if (entry == nullptr || (descriptor_ = entry(0)) == nullptr) throw std::runtime_error("no descriptor");
-    const LV2_Feature* features[] = {nullptr};
-    handle_ = descriptor_->instantiate(descriptor_, rate, bundle.c_str(), features);
-    if (handle_ == nullptr) throw std::runtime_error("instantiate failed");
-    controls_ = DefaultControls();
-    for (size_t i = 0; i < controls_.size(); ++i) {
-      descriptor_->connect_port(handle_, static_cast<uint32_t>(host::kAudioPorts + i), &controls_[i]);
+  Loaded(void* library, const Descriptor* descriptor, Handle handle)
+      : library_(library), descriptor_(descriptor), handle_(handle) {
+    if (handle_ == nullptr) {
+      dlclose(library_);
+      throw std::runtime_error("instantiate failed");
     }
-    descriptor_->connect_port(handle_, static_cast<uint32_t>(host::kAudioPorts + controls_.size()), &latency_);
+    controls_ = DefaultControls();
+    for (size_t i = 0; i < controls_.size(); ++i) Connect(host::kAudioPorts + i, &controls_[i]);
+    Connect(host::kAudioPorts + controls_.size(), &latency_);
     descriptor_->activate(handle_);
   }
-  ~Lv2() override {
+  ~Loaded() override {
     descriptor_->cleanup(handle_);
     dlclose(library_);
   }
   void Run(const float* left, const float* right, float* outLeft, float* outRight, uint32_t frames) override {
-    descriptor_->connect_port(handle_, 0, const_cast<float*>(left));
-    descriptor_->connect_port(handle_, 1, const_cast<float*>(right));
-    descriptor_->connect_port(handle_, 2, outLeft);
-    descriptor_->connect_port(handle_, 3, outRight);
+    Connect(0, const_cast<float*>(left));
+    Connect(1, const_cast<float*>(right));
+    Connect(2, outLeft);
+    Connect(3, outRight);
     descriptor_->run(handle_, frames);
   }
   float Latency() const override { return latency_; }
 
  private:
+  void Connect(size_t port, float* location) {
+    descriptor_->connect_port(handle_, static_cast<uint32_t>(port), location);
+  }
+
   void* library_;
-  const LV2_Descriptor* descriptor_ = nullptr;
-  LV2_Handle handle_ = nullptr;
+  const Descriptor* descriptor_;
+  Handle handle_;
 };
+
+// The library's first descriptor, as its format's entry point hands it out.
+template <typename Descriptor, typename Function>
+const Descriptor* FirstDescriptor(void* library, const char* entryPoint) {
+  auto entry = reinterpret_cast<Function>(dlsym(library, entryPoint));
+  const Descriptor* descriptor = entry != nullptr ? entry(0) : nullptr;
+  if (descriptor == nullptr) {
+    dlclose(library);
+    throw std::runtime_error("no descriptor");
+  }
+  return descriptor;
+}
 
 }  // namespace
 
@@ -105,11 +90,20 @@ void LoadedPlugin::Set(const std::string& name, float value) {
 }
 
 std::unique_ptr<LoadedPlugin> LoadLadspa(const std::string& path, unsigned long rate) {
-  return std::make_unique<Ladspa>(path, rate);
+  void* library = Open(path);
+  const auto* descriptor =
+      FirstDescriptor<LADSPA_Descriptor, LADSPA_Descriptor_Function>(library, "ladspa_descriptor");
+  return std::make_unique<Loaded<LADSPA_Descriptor, LADSPA_Handle>>(
+      library, descriptor, descriptor->instantiate(descriptor, rate));
 }
 
 std::unique_ptr<LoadedPlugin> LoadLv2(const std::string& bundle, double rate) {
-  return std::make_unique<Lv2>(bundle, rate);
+  void* library = Open(bundle + "/tessil.so");
+  const auto* descriptor =
+      FirstDescriptor<LV2_Descriptor, LV2_Descriptor_Function>(library, "lv2_descriptor");
+  const LV2_Feature* features[] = {nullptr};
+  return std::make_unique<Loaded<LV2_Descriptor, LV2_Handle>>(
+      library, descriptor, descriptor->instantiate(descriptor, rate, bundle.c_str(), features));
 }
 
 size_t LadspaLatency(const std::string& path, unsigned long rate) {
