@@ -163,15 +163,15 @@ TEST(EngineProcessBlock, OneLongBlockMatchesTheSameSamplesInWholeFrames) {
       EngineSetEqBandGain(p->context.get(), 1, 2, 0.5f);
       EngineSetEqBandFrequency(p->context.get(), 1, 2, 4000);
     }
-    const std::vector<float> programme = testing::SynthesizeProgramme(rate, rate * 2);
+    const std::vector<float> programme = test_support::SynthesizeProgramme(rate, rate * 2);
     std::vector<float> left, right;
-    testing::Deinterleave(programme, left, right);
+    test_support::Deinterleave(programme, left, right);
     for (size_t start = 0; start + 960 <= left.size(); start += 960) {
       std::copy_n(left.begin() + start, 960, whole.in[0].begin());
       std::copy_n(right.begin() + start, 960, whole.in[1].begin());
       ASSERT_EQ(whole.Run(960), 0);
-      ASSERT_TRUE(testing::AllFinite(whole.out[0].data(), 960));
-      ASSERT_TRUE(testing::AllFinite(whole.out[1].data(), 960));
+      ASSERT_TRUE(test_support::AllFinite(whole.out[0].data(), 960));
+      ASSERT_TRUE(test_support::AllFinite(whole.out[1].data(), 960));
       for (int part = 0; part < 4; ++part) {
         std::copy_n(left.begin() + start + part * 240, 240, split.in[0].begin());
         std::copy_n(right.begin() + start + part * 240, 240, split.in[1].begin());

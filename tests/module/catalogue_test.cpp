@@ -12,9 +12,9 @@
 namespace tessil {
 namespace {
 
-using testing::ManagerDeleter;
-using testing::ProcessorDeleter;
-using testing::Typed;
+using test_support::ManagerDeleter;
+using test_support::ProcessorDeleter;
+using test_support::Typed;
 
 class Catalogue : public ::testing::Test {
  protected:

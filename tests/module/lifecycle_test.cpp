@@ -13,7 +13,7 @@
 namespace tessil {
 namespace {
 
-using testing::Typed;
+using test_support::Typed;
 
 size_t ListedProcessors(ITessilManager* manager) {
   size_t count = 0;

@@ -14,8 +14,8 @@
 namespace tessil {
 namespace {
 
-using testing::ManagerDeleter;
-using testing::Typed;
+using test_support::ManagerDeleter;
+using test_support::Typed;
 
 class PropertySet : public ::testing::Test {
  protected:

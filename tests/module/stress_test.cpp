@@ -14,7 +14,7 @@
 namespace tessil {
 namespace {
 
-using testing::Typed;
+using test_support::Typed;
 
 void ExpectSameSettings(const EngineContext* a, const EngineContext* b) {
   EXPECT_EQ(EngineGetEnable(a), EngineGetEnable(b));
@@ -68,7 +68,7 @@ TEST(ConcurrentHost, SettingsProcessingAndLifecycleOnManyThreads) {
   ITessilManager* manager = CreateTessilManager();
   ASSERT_NE(manager, nullptr);
   const std::vector<float> programme = [] {
-    std::vector<float> stereo = testing::SynthesizeProgramme(48000, 48000);
+    std::vector<float> stereo = test_support::SynthesizeProgramme(48000, 48000);
     for (float& sample : stereo) sample *= 32767.0f;
     return stereo;
   }();
@@ -88,7 +88,7 @@ TEST(ConcurrentHost, SettingsProcessingAndLifecycleOnManyThreads) {
         if (position + frames * 2 > programme.size()) position = 0;
         resident[t]->Process(programme.data() + position, frames, output.data(), 0);
         position += frames * 2;
-        ASSERT_TRUE(testing::AllFinite(output.data(), frames * 2));
+        ASSERT_TRUE(test_support::AllFinite(output.data(), frames * 2));
       }
     });
   }

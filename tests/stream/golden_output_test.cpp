@@ -18,9 +18,9 @@
 namespace tessil {
 namespace {
 
-using testing::ManagerDeleter;
-using testing::ProcessorDeleter;
-using testing::Typed;
+using test_support::ManagerDeleter;
+using test_support::ProcessorDeleter;
+using test_support::Typed;
 
 // FNV-1a over the output's bytes.
 uint64_t HashSamples(const std::vector<float>& samples) {
@@ -49,7 +49,7 @@ struct GoldenCase {
 std::vector<float> HostInput(ULONG rate, uint32_t channels, USHORT bits) {
   const int32_t frames = static_cast<int32_t>(rate) * 2;
   const std::vector<float> stereo =
-      testing::SynthesizeProgramme(static_cast<int32_t>(rate), frames);
+      test_support::SynthesizeProgramme(static_cast<int32_t>(rate), frames);
   const float scale = static_cast<float>((int64_t{1} << (bits - 1)) - 1);
   std::vector<float> host(static_cast<size_t>(frames) * channels);
   for (int32_t i = 0; i < frames; ++i) {
@@ -71,7 +71,7 @@ uint64_t RenderHash(const GoldenCase& golden, ULONG rate, uint32_t bufferFrames)
     return 0;
   }
   const std::vector<float> input = HostInput(rate, golden.channels, golden.bits);
-  return HashSamples(testing::RunStream(processor.get(), input, golden.channels, bufferFrames));
+  return HashSamples(test_support::RunStream(processor.get(), input, golden.channels, bufferFrames));
 }
 
 const std::vector<GoldenCase>& GoldenCases() {
@@ -186,7 +186,7 @@ namespace {
 TEST(GoldenOutput, StereoReadsLikeEveryOtherLayout) {
   const ULONG rate = 48000;
   const int32_t frames = 4800;
-  std::vector<float> stereo = testing::SynthesizeProgramme(static_cast<int32_t>(rate), frames);
+  std::vector<float> stereo = test_support::SynthesizeProgramme(static_cast<int32_t>(rate), frames);
   const float specials[] = {std::numeric_limits<float>::quiet_NaN(),
                             std::numeric_limits<float>::infinity(),
                             -std::numeric_limits<float>::infinity(), 40000.0f, -40000.0f, -0.0f,
@@ -207,8 +207,8 @@ TEST(GoldenOutput, StereoReadsLikeEveryOtherLayout) {
     std::unique_ptr<IStreamProcessor, ProcessorDeleter> three(manager->CreateProcessor());
     ASSERT_EQ(two->Init(rate, 16, 2, 0), STATUS_SUCCESS);
     ASSERT_EQ(three->Init(rate, 16, 3, 0), STATUS_SUCCESS);
-    const std::vector<float> out2 = testing::RunStream(two.get(), stereo, 2, buffer);
-    const std::vector<float> out3 = testing::RunStream(three.get(), wide, 3, buffer);
+    const std::vector<float> out2 = test_support::RunStream(two.get(), stereo, 2, buffer);
+    const std::vector<float> out3 = test_support::RunStream(three.get(), wide, 3, buffer);
     size_t mismatches = 0;
     for (int32_t i = 0; i < frames; ++i) {
       for (int32_t c = 0; c < 2; ++c) {

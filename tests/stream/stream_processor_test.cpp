@@ -15,9 +15,9 @@
 namespace tessil {
 namespace {
 
-using testing::ManagerDeleter;
-using testing::ProcessorDeleter;
-using testing::Typed;
+using test_support::ManagerDeleter;
+using test_support::ProcessorDeleter;
+using test_support::Typed;
 
 struct Host {
   std::unique_ptr<ITessilManager, ManagerDeleter> manager{CreateTessilManager()};
@@ -29,7 +29,7 @@ struct Host {
 // 16-bit programme in integer scale, interleaved over `channels` channels; channels 2 and up
 // carry a recognisable pattern.
 std::vector<float> HostProgramme(int32_t rate, int32_t frames, uint32_t channels) {
-  const std::vector<float> stereo = testing::SynthesizeProgramme(rate, frames);
+  const std::vector<float> stereo = test_support::SynthesizeProgramme(rate, frames);
   std::vector<float> host(static_cast<size_t>(frames) * channels);
   for (int32_t i = 0; i < frames; ++i) {
     for (uint32_t c = 0; c < channels; ++c) {
@@ -126,7 +126,7 @@ TEST(StreamProcessor, EveryDepthStaysWithinItsIntegerRange) {
         const float magnitude = static_cast<float>(half) * beyond;
         input[i] = (i / 24) % 2 == 0 ? magnitude : -magnitude;
       }
-      const std::vector<float> output = testing::RunStream(processor.get(), input, 2, 480);
+      const std::vector<float> output = test_support::RunStream(processor.get(), input, 2, 480);
       const float highest = *std::max_element(output.begin(), output.end());
       const float lowest = *std::min_element(output.begin(), output.end());
       EXPECT_LE(highest, half - 1.0) << bits << (chain ? " through the chain" : " in bypass");
@@ -154,11 +154,11 @@ TEST(StreamProcessor, MonoAfterStereoMatchesAFreshProcessor) {
     auto reused = host.NewProcessor();
     auto fresh = host.NewProcessor();
     ASSERT_EQ(reused->Init(48000, 16, 2, 0), STATUS_SUCCESS);
-    testing::RunStream(reused.get(), loud, 2, 480);
+    test_support::RunStream(reused.get(), loud, 2, 480);
     ASSERT_EQ(reused->Init(48000, 16, 1, 0), STATUS_SUCCESS);
     ASSERT_EQ(fresh->Init(48000, 16, 1, 0), STATUS_SUCCESS);
-    const std::vector<float> expected = testing::RunStream(fresh.get(), mono, 1, bufferFrames);
-    const std::vector<float> output = testing::RunStream(reused.get(), mono, 1, bufferFrames);
+    const std::vector<float> expected = test_support::RunStream(fresh.get(), mono, 1, bufferFrames);
+    const std::vector<float> output = test_support::RunStream(reused.get(), mono, 1, bufferFrames);
     EXPECT_EQ(std::memcmp(output.data(), expected.data(), output.size() * sizeof(float)), 0)
         << bufferFrames;
   }
@@ -195,11 +195,11 @@ TEST(StreamProcessor, ProcessorsShareNoStateAndRestartTheirDitherAtInit) {
   auto second = host.NewProcessor();
   const std::vector<float> input = HostProgramme(48000, 24000, 2);
   ASSERT_EQ(first->Init(48000, 16, 2, 0), STATUS_SUCCESS);
-  const std::vector<float> a = testing::RunStream(first.get(), input, 2, 480);
+  const std::vector<float> a = test_support::RunStream(first.get(), input, 2, 480);
   ASSERT_EQ(second->Init(48000, 16, 2, 0), STATUS_SUCCESS);
-  const std::vector<float> b = testing::RunStream(second.get(), input, 2, 480);
+  const std::vector<float> b = test_support::RunStream(second.get(), input, 2, 480);
   ASSERT_EQ(first->Init(48000, 16, 2, 0), STATUS_SUCCESS);
-  const std::vector<float> c = testing::RunStream(first.get(), input, 2, 480);
+  const std::vector<float> c = test_support::RunStream(first.get(), input, 2, 480);
   EXPECT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(float)), 0);
   EXPECT_EQ(std::memcmp(a.data(), c.data(), a.size() * sizeof(float)), 0);
 }
@@ -216,8 +216,8 @@ TEST(StreamProcessor, ShortBuffersGiveTheAlignedOutputAFixedBlockLate) {
     ASSERT_EQ(shortened->Init(44100, 16, 2, 0), STATUS_SUCCESS);
     const int32_t frames = 24000;
     const std::vector<float> input = HostProgramme(44100, frames, 2);
-    const std::vector<float> expected = testing::RunStream(aligned.get(), input, 2, 480);
-    const std::vector<float> output = testing::RunStream(shortened.get(), input, 2, bufferFrames);
+    const std::vector<float> expected = test_support::RunStream(aligned.get(), input, 2, 480);
+    const std::vector<float> output = test_support::RunStream(shortened.get(), input, 2, bufferFrames);
     for (int32_t i = 0; i < frames; ++i) {
       for (int c = 0; c < 2; ++c) {
         const float want = i < kShortBufferLatency ? 0.0f : expected[(i - kShortBufferLatency) * 2 + c];
@@ -234,7 +234,7 @@ TEST(StreamProcessor, SwitchingToShortBuffersMidStreamKeepsEveryFrame) {
   ASSERT_EQ(aligned->Init(48000, 16, 2, 0), STATUS_SUCCESS);
   ASSERT_EQ(mixed->Init(48000, 16, 2, 0), STATUS_SUCCESS);
   const std::vector<float> input = HostProgramme(48000, 9600, 2);
-  const std::vector<float> expected = testing::RunStream(aligned.get(), input, 2, 480);
+  const std::vector<float> expected = test_support::RunStream(aligned.get(), input, 2, 480);
   std::vector<float> output(input.size());
   mixed->Process(input.data(), 4800, output.data(), 0);  // whole blocks: no lateness yet
   for (size_t start = 4800; start < 9600; start += 100) {
@@ -265,9 +265,9 @@ TEST(StreamProcessor, BadHostSamplesAreSanitisedInsteadOfPoisoningTheStream) {
   sane[3000] = -32768.0f;
   bad[4001] = 40000.0f;
   sane[4001] = 32767.0f;
-  const std::vector<float> expected = testing::RunStream(clean.get(), sane, 2, 480);
-  const std::vector<float> output = testing::RunStream(dirty.get(), bad, 2, 480);
-  ASSERT_TRUE(testing::AllFinite(output.data(), output.size()));
+  const std::vector<float> expected = test_support::RunStream(clean.get(), sane, 2, 480);
+  const std::vector<float> output = test_support::RunStream(dirty.get(), bad, 2, 480);
+  ASSERT_TRUE(test_support::AllFinite(output.data(), output.size()));
   EXPECT_EQ(std::memcmp(output.data(), expected.data(), output.size() * sizeof(float)), 0);
 }
 

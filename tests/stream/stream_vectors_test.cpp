@@ -12,9 +12,9 @@
 namespace tessil {
 namespace {
 
-using testing::ManagerDeleter;
-using testing::ProcessorDeleter;
-using testing::Typed;
+using test_support::ManagerDeleter;
+using test_support::ProcessorDeleter;
+using test_support::Typed;
 
 struct StreamCase {
   std::string name;
@@ -30,11 +30,11 @@ void ExpectStreamMatches(const StreamCase& stream) {
   std::unique_ptr<IStreamProcessor, ProcessorDeleter> processor(manager->CreateProcessor());
   ASSERT_NE(processor, nullptr);
   ASSERT_EQ(processor->Init(stream.rate, 16, 2, 0), STATUS_SUCCESS);
-  const std::vector<float> input = testing::ReadFloatFile(stream.name + ".in.f32");
-  const std::vector<float> expected = testing::ReadFloatFile(stream.name + ".out.f32");
+  const std::vector<float> input = test_support::ReadFloatFile(stream.name + ".in.f32");
+  const std::vector<float> expected = test_support::ReadFloatFile(stream.name + ".out.f32");
   ASSERT_EQ(input.size(), expected.size());
   const std::vector<float> output =
-      testing::RunStream(processor.get(), input, 2, stream.bufferFrames);
+      test_support::RunStream(processor.get(), input, 2, stream.bufferFrames);
   size_t mismatches = 0, first = 0;
   for (size_t i = 0; i < output.size(); ++i) {
     if (std::memcmp(&output[i], &expected[i], sizeof(float)) != 0) {

@@ -9,7 +9,7 @@
 #include "module/manager.h"
 #include "tessil/tessil.h"
 
-namespace tessil::testing {
+namespace tessil::test_support {
 
 struct ManagerDeleter {
   void operator()(ITessilManager* manager) const { manager->Release(); }
@@ -39,4 +39,4 @@ inline std::vector<float> RunStream(IStreamProcessor* processor, const std::vect
   return output;
 }
 
-}  // namespace tessil::testing
+}  // namespace tessil::test_support

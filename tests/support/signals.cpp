@@ -6,7 +6,7 @@
 #include <iterator>
 #include <stdexcept>
 
-namespace tessil::testing {
+namespace tessil::test_support {
 
 std::vector<float> SynthesizeProgramme(int32_t sampleRate, int32_t frames, uint32_t seed) {
   std::vector<float> out(static_cast<size_t>(frames) * 2);
@@ -80,4 +80,4 @@ bool AllFinite(const float* values, size_t count) {
   return true;
 }
 
-}  // namespace tessil::testing
+}  // namespace tessil::test_support

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace tessil::testing {
+namespace tessil::test_support {
 
 // Programme-like stereo material at full scale ±1.0, interleaved left/right: quiet and loud
 // sines, noise bursts with sharp onsets, one-channel passages and digital silence.
@@ -20,4 +20,4 @@ std::vector<float> ReadFloatFile(const std::string& name);
 
 bool AllFinite(const float* values, size_t count);
 
-}  // namespace tessil::testing
+}  // namespace tessil::test_support
