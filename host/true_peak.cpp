@@ -147,6 +147,7 @@ TruePeakMeter::TruePeakMeter(int channels, int sampleRate)
   }
   history_ = static_cast<size_t>(phaseTaps_) - 1;
   lines_.assign(static_cast<size_t>(channels) * (history_ + kPieceFrames), 0.0f);
+  channelTruePeaks_.assign(static_cast<size_t>(channels), 0.0);
 }
 
 void TruePeakMeter::Add(const float* const* planar, size_t frames) {
@@ -160,24 +161,31 @@ void TruePeakMeter::AddInterleaved(const float* interleaved, size_t frames) {
 template <typename Source>
 void TruePeakMeter::AddFrom(const Source& source, size_t frames) {
   const size_t lineLength = history_ + kPieceFrames;
-  float sample = 0.0f;
-  float interpolated = 0.0f;
+  float blockSample = 0.0f;
+  float blockTrue = 0.0f;
   for (size_t start = 0; start < frames; start += kPieceFrames) {
     const size_t count = std::min(kPieceFrames, frames - start);
     for (int c = 0; c < channels_; ++c) {
       float* line = lines_.data() + static_cast<size_t>(c) * lineLength;
       for (size_t i = 0; i < count; ++i) line[history_ + i] = source.At(c, start + i);
+      float sample = 0.0f;
+      float interpolated = 0.0f;
       ScanChannel(line, count, coefficients_.data(), factor_, &sample, &interpolated);
       std::copy(line + count, line + count + history_, line);
+      const float channelTrue = std::max(interpolated, sample);
+      channelTruePeaks_[c] = std::max<double>(channelTruePeaks_[c], channelTrue);
+      blockSample = std::max(blockSample, sample);
+      blockTrue = std::max(blockTrue, channelTrue);
     }
   }
-  blockTruePeak_ = std::max(interpolated, sample);
-  samplePeak_ = std::max<double>(samplePeak_, sample);
+  blockTruePeak_ = blockTrue;
+  samplePeak_ = std::max<double>(samplePeak_, blockSample);
   truePeak_ = std::max(truePeak_, blockTruePeak_);
 }
 
 void TruePeakMeter::Reset() {
   std::fill(lines_.begin(), lines_.end(), 0.0f);
+  std::fill(channelTruePeaks_.begin(), channelTruePeaks_.end(), 0.0);
   samplePeak_ = truePeak_ = blockTruePeak_ = 0.0;
 }
 

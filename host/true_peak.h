@@ -33,6 +33,7 @@ class TruePeakMeter {
   // Largest linear magnitudes over all channels since construction or Reset().
   double SamplePeak() const { return samplePeak_; }
   double TruePeak() const { return truePeak_; }
+  double ChannelTruePeak(int channel) const { return channelTruePeaks_[static_cast<size_t>(channel)]; }
   // The true peak of the frames given to the last Add call alone (0 before the first).
   double BlockTruePeak() const { return blockTruePeak_; }
 
@@ -53,6 +54,7 @@ class TruePeakMeter {
   size_t history_ = 0;               // earlier samples each channel's line keeps: phaseTaps_ - 1
   std::vector<float> coefficients_;  // [phase 1..factor-1][tap], taps newest sample first
   std::vector<float> lines_;         // per channel: history_ earlier samples, then a piece
+  std::vector<double> channelTruePeaks_;
   double samplePeak_ = 0.0;
   double truePeak_ = 0.0;
   double blockTruePeak_ = 0.0;

@@ -128,6 +128,8 @@ TEST(TruePeak, PlanarAndInterleavedAgreeAndBlocksReportTheirOwnPeak) {
   EXPECT_EQ(planar.TruePeak(), interleaved.TruePeak());
   EXPECT_EQ(planar.SamplePeak(), interleaved.SamplePeak());
   EXPECT_EQ(highestBlock, planar.TruePeak());
+  EXPECT_EQ(std::max(planar.ChannelTruePeak(0), planar.ChannelTruePeak(1)), planar.TruePeak());
+  EXPECT_NE(planar.ChannelTruePeak(0), planar.ChannelTruePeak(1));
   planar.Reset();
   EXPECT_EQ(planar.TruePeak(), 0.0);
   EXPECT_EQ(PeakDecibels(planar.TruePeak()), -std::numeric_limits<double>::infinity());
