@@ -9,6 +9,8 @@
 #   asan    clang with AddressSanitizer + UndefinedBehaviorSanitizer: the test programs that ask
 #           for it (every driver layer and the host layer), at -O1 with line tables.
 #   tsan    clang with ThreadSanitizer: the test programs where threads meet.
+#   fuzz    the libFuzzer targets built and run a few seconds each, so they keep building
+#           (scripts/fuzz.sh; run it for longer by hand).
 # Sanitizer passes build only their test programs and what those link (target tessil_tests) and
 # run only the tests labelled `sanitized`. Each pass says what it is doing while it runs and
 # prints one line when it passes; a failing build or test prints its log. Run some passes only
@@ -63,7 +65,19 @@ run_kernel() {
   say "kernel: $(grep -E '^[0-9]+% tests passed' "$log" | tail -1) ($((SECONDS - start)) s)"
 }
 
-all_passes="gcc debug kernel asan tsan"
+run_fuzz() {
+  local log=build-test/fuzz.log start=$SECONDS
+  mkdir -p build-test
+  say "fuzz: building the fuzz targets, running each for 5 s (log: $log)"
+  if ! TESSIL_FUZZ_BUILD=build-test/fuzz ./scripts/fuzz.sh 5 >"$log" 2>&1; then
+    cat "$log"
+    say "fuzz: failed (log: $log)"
+    exit 1
+  fi
+  say "fuzz: $(grep -c 'no fault' "$log") targets ran without a fault ($((SECONDS - start)) s)"
+}
+
+all_passes="gcc debug kernel asan tsan fuzz"
 passes=("${@:-$all_passes}")
 for pass in ${passes[*]}; do
   case $pass in
@@ -77,6 +91,7 @@ for pass in ${passes[*]}; do
     asan) run_pass asan clang++ "address,undefined" Check "-O1 -gline-tables-only" -O0 tessil_tests -L sanitized ;;
     tsan) run_pass tsan clang++ "thread" Check "-O1 -gline-tables-only" -O0 tessil_tests -L sanitized ;;
     kernel) run_kernel ;;
+    fuzz) run_fuzz ;;
     *) echo "unknown pass: $pass (one of: $all_passes)" >&2; exit 2 ;;
   esac
 done

@@ -39,10 +39,10 @@ void Set(ITessilManager* manager, KSPROPERTY_TESSIL id, int32_t value) {
   }
 }
 
-// Runs the whole signal through `stream` in calls of the given sizes, repeated.
-Stereo RunInPieces(EffectStream& stream, const Stereo& input, const std::vector<uint32_t>& pieces,
-                   bool lookAhead = true) {
-  Stereo output{std::vector<float>(input.left.size()), std::vector<float>(input.left.size())};
+// Runs the whole signal through `stream` in calls of the given sizes, repeated, into `output`
+// (as long as the input).
+void RunInto(EffectStream& stream, const Stereo& input, Stereo& output, const std::vector<uint32_t>& pieces,
+             bool lookAhead) {
   size_t done = 0;
   for (size_t k = 0; done < input.left.size(); ++k) {
     const auto n = static_cast<uint32_t>(std::min<size_t>(pieces[k % pieces.size()], input.left.size() - done));
@@ -51,6 +51,12 @@ Stereo RunInPieces(EffectStream& stream, const Stereo& input, const std::vector<
     stream.Run(in, out, n, lookAhead);
     done += n;
   }
+}
+
+Stereo RunInPieces(EffectStream& stream, const Stereo& input, const std::vector<uint32_t>& pieces,
+                   bool lookAhead = true) {
+  Stereo output{std::vector<float>(input.left.size()), std::vector<float>(input.left.size())};
+  RunInto(stream, input, output, pieces, lookAhead);
   return output;
 }
 
@@ -362,14 +368,7 @@ TEST(EffectStream, RunNeverAllocates) {
       Stereo output{std::vector<float>(input.left.size()), std::vector<float>(input.left.size())};
       test_support::ResetAllocations();
       test_support::CountAllocations(true);
-      size_t done = 0;
-      for (size_t k = 0; done < input.left.size(); ++k) {
-        const auto n = static_cast<uint32_t>(std::min<size_t>(pieces[k % pieces.size()], input.left.size() - done));
-        const float* in[2] = {input.left.data() + done, input.right.data() + done};
-        float* out[2] = {output.left.data() + done, output.right.data() + done};
-        stream.Run(in, out, n, true);
-        done += n;
-      }
+      RunInto(stream, input, output, pieces, true);
       test_support::CountAllocations(false);
       EXPECT_EQ(test_support::Allocations(), 0);
     }
