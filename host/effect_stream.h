@@ -14,7 +14,8 @@
 //     family (host/rates.h) and back. How many frames the resamplers and the block gathering
 //     have released after n input frames depends on n alone; the output waits behind by the
 //     most that can ever fall short, the sum of what each resampler holds back at worst
-//     (measured at creation by running silence through a copy of each) and of a block.
+//     (measured by running silence through a copy of each, once per process and pair of rates)
+//     and of a block.
 //     The processed native frames are delayed a little more where that makes the look-ahead a
 //     whole number of frames at the stream's rate, so the delay is exactly the latency.
 //
