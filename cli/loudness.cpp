@@ -65,8 +65,8 @@ void LoudnessMeter::AddHost(const float* host, size_t frames, int hostBits) {
     const size_t count = std::min(frames, chunkFrames_ - filling_.frames);
     const size_t start = filling_.frames * channels;
     const size_t samples = count * channels;
-    if (filling_.samples.size() < chunkFrames_ * channels) filling_.samples.resize(chunkFrames_ * channels);
-    float* to = filling_.samples.data() + start;
+    if (!filling_.samples) filling_.samples.reset(new float[chunkFrames_ * channels]);
+    float* to = filling_.samples.get() + start;
     for (size_t i = 0; i < samples; ++i) to[i] = host[i] * scale;
     filling_.frames += count;
     host += samples;
@@ -121,7 +121,7 @@ void LoudnessMeter::Run() {
 // the series.
 void LoudnessMeter::Measure(const Chunk& chunk) {
   const host::LoudnessMeter& meter = loudness_->Meter();
-  const float* samples = chunk.samples.data();
+  const float* samples = chunk.samples.get();
   size_t left = chunk.frames;
   while (left > 0) {
     const size_t count = std::min(left, meter.FramesToNextStep());
@@ -158,7 +158,7 @@ LoudnessFigures LoudnessMeter::Figures() {
   return figures;
 }
 
-void LoudnessMeter::SeriesRecorder::AddStep(double momentaryLufs, double shortTermLufs, double truePeak) {
+void SeriesRecorder::AddStep(double momentaryLufs, double shortTermLufs, double truePeak) {
   pendingPeak_ = std::max(pendingPeak_, truePeak);
   if (++pendingSteps_ < stepsPerPoint_) return;
   series_.momentary.push_back(static_cast<float>(momentaryLufs));
@@ -181,7 +181,7 @@ void LoudnessMeter::SeriesRecorder::AddStep(double momentaryLufs, double shortTe
   stepsPerPoint_ *= 2;
 }
 
-LoudnessSeries LoudnessMeter::SeriesRecorder::Series(double stepSeconds) const {
+LoudnessSeries SeriesRecorder::Series(double stepSeconds) const {
   LoudnessSeries series = series_;
   series.hopSeconds = stepSeconds * static_cast<double>(stepsPerPoint_);
   return series;

@@ -31,6 +31,20 @@ struct LoudnessSeries {
   std::vector<float> truePeak;   // dBTP: the highest true peak within the hop
 };
 
+// Builds a LoudnessSeries from the meter's 100 ms steps, halving itself as it says.
+class SeriesRecorder {
+ public:
+  // One completed step: its momentary and short-term loudness, and its true peak (linear).
+  void AddStep(double momentaryLufs, double shortTermLufs, double truePeak);
+  LoudnessSeries Series(double stepSeconds) const;
+
+ private:
+  size_t stepsPerPoint_ = 1;
+  size_t pendingSteps_ = 0;
+  double pendingPeak_ = 0.0;
+  LoudnessSeries series_;
+};
+
 struct LoudnessFigures {
   bool measured = false;  // false when the meter cannot run at the file's rate
   double integratedLufs = 0.0;   // -inf when no block passed the gates (silence, under 0.4 s)
@@ -60,22 +74,11 @@ class LoudnessMeter {
 
  private:
   struct Chunk {
-    std::vector<float> samples;  // room for a whole chunk; the first `frames` are filled
+    // Room for a whole chunk, left uninitialised: every sample measured was written first.
+    std::unique_ptr<float[]> samples;
+
     size_t frames = 0;
   };
-  // Keeps one value per hop, halving itself as LoudnessSeries says.
-  class SeriesRecorder {
-   public:
-    void AddStep(double momentaryLufs, double shortTermLufs, double truePeak);
-    LoudnessSeries Series(double stepSeconds) const;
-
-   private:
-    size_t stepsPerPoint_ = 1;
-    size_t pendingSteps_ = 0;
-    double pendingPeak_ = 0.0;
-    LoudnessSeries series_;
-  };
-
   void HandOver();  // queues the chunk being filled
   void Run();
   void Measure(const Chunk& chunk);

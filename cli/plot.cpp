@@ -239,22 +239,26 @@ std::vector<double> SpreadLabels(const Panel& panel, const std::vector<double>& 
   return ys;
 }
 
-// Red marks along the top of the panel over every hop whose true peak is above `limit`.
-void Overs(cairo_t* cr, const Panel& panel, const std::vector<float>& truePeak, double hop, double limit) {
-  SetColour(cr, kOverColour);
+// Every hop whose true peak is above `limit`: a faint band down the panel behind the curves, so
+// that overs stand out however short, and a red mark along its top edge above them.
+enum class OverLayer { Bands, Marks };
+
+void Overs(cairo_t* cr, const Panel& panel, const std::vector<float>& truePeak, double hop, double limit,
+           OverLayer layer) {
   for (size_t i = 0; i < truePeak.size(); ++i) {
-    if (truePeak[i] > limit) {
-      const double from = panel.X(static_cast<double>(i) * hop);
-      const double to = panel.X(static_cast<double>(i + 1) * hop);
-      const double middle = (from + to) / 2;
-      const double half = std::max(3.0, (to - from) / 2);
-      // A faint band down the panel, so that overs stand out however short.
+    if (!(truePeak[i] > limit)) continue;
+    const double from = panel.X(static_cast<double>(i) * hop);
+    const double to = panel.X(static_cast<double>(i + 1) * hop);
+    const double middle = (from + to) / 2;
+    const double half = std::max(1.0, (to - from) / 2);
+    if (layer == OverLayer::Bands) {
       SetColour(cr, kOverColour, 0.12);
-      cairo_rectangle(cr, middle - std::max(1.0, half), panel.y, 2 * std::max(1.0, half), panel.height);
+      cairo_rectangle(cr, middle - half, panel.y, 2 * half, panel.height);
       cairo_fill(cr);
+    } else {
       SetColour(cr, kOverColour);
-      cairo_move_to(cr, middle - half, panel.y + 1);
-      cairo_line_to(cr, middle + half, panel.y + 1);
+      cairo_move_to(cr, middle - std::max(3.0, half), panel.y + 1);
+      cairo_line_to(cr, middle + std::max(3.0, half), panel.y + 1);
       cairo_line_to(cr, middle, panel.y + 10);
       cairo_close_path(cr);
       cairo_fill(cr);
@@ -407,6 +411,8 @@ void Draw(cairo_t* cr, const FileReport& report) {
   }
   LoudnessRange(sides, levels, &loudness.low, &loudness.high);
   Grid(cr, loudness, (loudness.high - loudness.low) > 40 ? 10 : 5, "LUFS", !render);
+  // True-peak overs of what was written (of the input, for an analysis).
+  Overs(cr, loudness, peaks, hop, limit, OverLayer::Bands);
 
   Curve(cr, loudness, overTime.input.momentary, hop, kMomentarySeconds, kInputColour, 1.0, 0.35, BelowFloor);
   if (render) Curve(cr, loudness, overTime.output.momentary, hop, kMomentarySeconds, kOutputColour, 1.0, 0.35, BelowFloor);
@@ -427,8 +433,7 @@ void Draw(cairo_t* cr, const FileReport& report) {
     }
   }
 
-  // True-peak overs of what was written (of the input, for an analysis).
-  Overs(cr, loudness, peaks, hop, limit);
+  Overs(cr, loudness, peaks, hop, limit, OverLayer::Marks);
 
   if (render) {
     Panel change{left, bottom - changeHeight, right - left, changeHeight, seconds, 0, 0};

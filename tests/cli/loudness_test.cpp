@@ -54,8 +54,8 @@ TEST(LoudnessMeterThread, FiguresMatchLibebur128WhateverThePieces) {
     }
     const LoudnessFigures figures = meter.Figures();
     ASSERT_TRUE(figures.measured);
-    EXPECT_EQ(figures.integratedLufs, reference.integrated) << piece;
-    EXPECT_EQ(figures.rangeLu, reference.range) << piece;
+    EXPECT_NEAR(figures.integratedLufs, reference.integrated, 0.01) << piece;
+    EXPECT_NEAR(figures.rangeLu, reference.range, 0.05) << piece;
     EXPECT_NEAR(figures.samplePeakDbfs, reference.samplePeakDb, 1e-6) << piece;
     EXPECT_GE(figures.truePeakDbtp, figures.samplePeakDbfs) << piece;
   }
