@@ -39,34 +39,11 @@ struct InterleavedSource {
   static size_t Stride(size_t channels) { return channels; }
 };
 
-// Sum of squares of the K-weighted samples x[0], x[stride], ... x[(count-1) stride].
-// The feedback terms are subtracted oldest first: the newest state, which the previous sample
-// has only just produced, then enters last and the recursion waits on one multiply and one
-// subtraction per sample instead of four of each.
-double FilterSquares(const float* x, size_t stride, size_t count, const KWeighting& k,
-                     double* state) {
-  const double b0 = k.b[0], b1 = k.b[1], b2 = k.b[2], b3 = k.b[3], b4 = k.b[4];
-  const double a1 = k.a[1], a2 = k.a[2], a3 = k.a[3], a4 = k.a[4];
-  double v1 = state[0], v2 = state[1], v3 = state[2], v4 = state[3];
-  double sum = 0.0;
-  for (size_t i = 0; i < count; ++i) {
-    const double v0 = (((static_cast<double>(x[i * stride]) - a4 * v4) - a3 * v3) - a2 * v2) - a1 * v1;
-    const double y = b0 * v0 + b1 * v1 + b2 * v2 + b3 * v3 + b4 * v4;
-    sum += y * y;
-    v4 = v3;
-    v3 = v2;
-    v2 = v1;
-    v1 = v0;
-  }
-  state[0] = v1;
-  state[1] = v2;
-  state[2] = v3;
-  state[3] = v4;
-  return sum;
-}
-
-// Two channels side by side in the two lanes of a vector, each lane computing exactly what
-// FilterSquares computes for its channel: the recursion's wait is shared by both.
+// Sums of squares of two channels' K-weighted samples x0[0], x0[stride], ... and x1[0], ...,
+// side by side in the two lanes of a vector, so that both share the recursion's wait. The
+// feedback terms are subtracted oldest first: the newest state, which the previous sample has
+// only just produced, then enters last, and each sample waits on one multiply and one
+// subtraction instead of four of each.
 typedef double Pair __attribute__((vector_size(16)));
 
 void FilterSquaresPair(const float* x0, const float* x1, size_t stride, size_t count, const KWeighting& k,
@@ -191,8 +168,13 @@ void LoudnessMeter::AddFrom(const Source& source, size_t frames) {
       stepSums_[c1] += sum1;
     }
     if (m < measured_.size()) {
+      // A channel without a partner runs in both lanes; the second lane's state is thrown away.
       const int c = measured_[m];
-      stepSums_[c] += FilterSquares(source.Channel(c) + done * stride, stride, count, filter_, &states_[4 * c]);
+      double state[4] = {states_[4 * c], states_[4 * c + 1], states_[4 * c + 2], states_[4 * c + 3]};
+      double sum = 0.0, unused = 0.0;
+      const float* x = source.Channel(c) + done * stride;
+      FilterSquaresPair(x, x, stride, count, filter_, &states_[4 * c], state, &sum, &unused);
+      stepSums_[c] += sum;
     }
     done += count;
     stepFill_ += count;
