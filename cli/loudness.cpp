@@ -1,8 +1,5 @@
 #include "cli/loudness.h"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -15,12 +12,11 @@ namespace {
 
 // Audio reaches the thread in chunks of about a third of a second of 48 kHz stereo: large enough
 // that handing them over costs next to nothing, small enough to keep the thread busy alongside
-// the stream. A producer that runs more than about 20 s of 48 kHz stereo ahead (8 MiB) waits, so
-// memory stays bounded; up to there a meter that yields to the stream can fall behind and catch
+// the stream. At most about 20 s of 48 kHz stereo (8 MiB) wait in the queue, so memory stays
+// bounded; up to there a meter thread that lost its core for a while can fall behind and catch
 // up. Files with more channels get shorter chunks, so the bound holds in bytes.
 constexpr size_t kChunkSamples = 16384 * 2;
 constexpr size_t kMaximumQueuedSamples = 64 * kChunkSamples;
-constexpr int kMeterNice = 10;
 
 using Clock = std::chrono::steady_clock;
 
@@ -78,12 +74,6 @@ void LoudnessMeter::AddHost(const float* host, size_t frames, int hostBits) {
 void LoudnessMeter::HandOver() {
   if (filling_.frames == 0) return;
   std::unique_lock<std::mutex> lock(mutex_);
-  const size_t most = std::max<size_t>(2, kMaximumQueuedSamples / (chunkFrames_ * static_cast<size_t>(channels_)));
-  if (queue_.size() >= most) {
-    const Clock::time_point start = Clock::now();
-    changed_.wait(lock, [&] { return queue_.size() < most; });
-    waitSeconds_ += Seconds(Clock::now() - start);
-  }
   queue_.push_back(std::move(filling_));
   filling_ = Chunk{};
   if (!spare_.empty()) {
@@ -91,24 +81,42 @@ void LoudnessMeter::HandOver() {
     spare_.pop_back();
   }
   filling_.frames = 0;
+  changed_.notify_all();
+  // A meter thread that cannot keep up (a machine busy with other work) is not waited for: the
+  // stream measures the oldest chunks itself until the queue is back within its bound.
+  const size_t most = std::max<size_t>(2, kMaximumQueuedSamples / (chunkFrames_ * static_cast<size_t>(channels_)));
+  while (queue_.size() > most) MeasureHere(lock);
+}
+
+void LoudnessMeter::MeasureHere(std::unique_lock<std::mutex>& lock) {
+  if (busy_) {
+    // The meter thread is inside a chunk, a few milliseconds of work: the only wait there is.
+    const Clock::time_point start = Clock::now();
+    changed_.wait(lock, [this] { return !busy_; });
+    waitSeconds_ += Seconds(Clock::now() - start);
+    return;
+  }
+  Chunk chunk = std::move(queue_.front());
+  queue_.pop_front();
+  busy_ = true;
   lock.unlock();
+  Measure(chunk);
+  lock.lock();
+  busy_ = false;
+  spare_.push_back(std::move(chunk));
   changed_.notify_all();
 }
 
 void LoudnessMeter::Run() {
-  // Measuring yields to the stream: on a machine with fewer cores than threads, a stream slowed by
-  // its meters would starve them in turn and leave a core idle. A meter that falls behind catches
-  // up once the stream is done or waits for it.
-  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kMeterNice);
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-    if (queue_.empty()) return;  // stopping, with nothing left
+    changed_.wait(lock, [this] { return stopping_ || (!queue_.empty() && !busy_); });
+    if (stopping_) return;  // nobody will ask for the figures
+    // One chunk at a time, in order, by whichever thread gets to it first.
     Chunk chunk = std::move(queue_.front());
     queue_.pop_front();
     busy_ = true;
     lock.unlock();
-    changed_.notify_all();
     Measure(chunk);
     lock.lock();
     busy_ = false;
@@ -142,10 +150,9 @@ LoudnessFigures LoudnessMeter::Figures() {
   if (!loudness_) return figures;
   HandOver();
   {
-    const Clock::time_point start = Clock::now();
+    // What the thread has not measured yet is measured here.
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return queue_.empty() && !busy_; });
-    waitSeconds_ += Seconds(Clock::now() - start);
+    while (!queue_.empty() || busy_) MeasureHere(lock);
   }
   figures.measured = true;
   figures.integratedLufs = loudness_->IntegratedLufs();

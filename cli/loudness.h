@@ -1,8 +1,9 @@
 // Loudness and peak figures of a signal, measured on a thread of its own while the stream runs:
 // integrated loudness, loudness range and loudness over time with the host layer's meter
 // (ITU-R BS.1770 / EBU R 128, held to libebur128 by its tests), sample and true peak with its
-// interpolator. The stream hands the samples over in chunks and goes on; it waits only when the
-// meter has fallen a bounded amount behind, and for the final figures.
+// interpolator. The stream hands the samples over in chunks and goes on; should the meter's
+// thread fall a bounded amount behind, the stream measures the oldest chunks itself, so it only
+// ever waits for a chunk the thread is in the middle of.
 #pragma once
 
 #include <condition_variable>
@@ -53,7 +54,7 @@ struct LoudnessFigures {
   double truePeakDbtp = 0.0;
   std::vector<double> channelTruePeakDbtp;  // per channel
   LoudnessSeries series;
-  double waitSeconds = 0.0;  // how long the caller waited on the meter (a full queue, these figures)
+  double waitSeconds = 0.0;  // how long the caller waited for the meter's thread to finish a chunk
 };
 
 class LoudnessMeter {
@@ -80,6 +81,9 @@ class LoudnessMeter {
     size_t frames = 0;
   };
   void HandOver();  // queues the chunk being filled
+  // Measures the oldest queued chunk on the calling thread, or waits while the meter thread is
+  // inside one; `lock` holds mutex_ on entry and on return.
+  void MeasureHere(std::unique_lock<std::mutex>& lock);
   void Run();
   void Measure(const Chunk& chunk);
 
@@ -98,7 +102,7 @@ class LoudnessMeter {
   std::condition_variable changed_;
   std::deque<Chunk> queue_;     // added, not yet measured
   std::vector<Chunk> spare_;    // measured, kept for reuse
-  bool busy_ = false;           // the thread holds a chunk
+  bool busy_ = false;           // a chunk is being measured (by either thread)
   bool stopping_ = false;
   std::thread thread_;
 };
