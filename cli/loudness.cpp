@@ -12,9 +12,9 @@ namespace {
 
 // Audio reaches the thread in chunks of about a third of a second of 48 kHz stereo: large enough
 // that handing them over costs next to nothing, small enough to keep the thread busy alongside
-// the stream. At most about 20 s of 48 kHz stereo (8 MiB) wait in the queue, so memory stays
-// bounded; up to there a meter thread that lost its core for a while can fall behind and catch
-// up. Files with more channels get shorter chunks, so the bound holds in bytes.
+// the stream. About 20 s of 48 kHz stereo (8 MiB, 10 MiB at most) wait in the queue, so memory
+// stays bounded; up to there a meter thread that lost its core for a while can fall behind and
+// catch up. Files with more channels get shorter chunks, so the bound holds in bytes.
 constexpr size_t kChunkSamples = 16384 * 2;
 constexpr size_t kMaximumQueuedSamples = 64 * kChunkSamples;
 
@@ -83,9 +83,11 @@ void LoudnessMeter::HandOver() {
   filling_.frames = 0;
   changed_.notify_all();
   // A meter thread that cannot keep up (a machine busy with other work) is not waited for: the
-  // stream measures the oldest chunks itself until the queue is back within its bound.
+  // stream measures the oldest chunks itself until the queue is back within its bound. While
+  // the thread is inside a chunk (and may have lost its core there), a few more chunks may
+  // queue before the stream waits for it.
   const size_t most = std::max<size_t>(2, kMaximumQueuedSamples / (chunkFrames_ * static_cast<size_t>(channels_)));
-  while (queue_.size() > most) MeasureHere(lock);
+  while (queue_.size() > most && !(busy_ && queue_.size() <= most + most / 4)) MeasureHere(lock);
 }
 
 void LoudnessMeter::MeasureHere(std::unique_lock<std::mutex>& lock) {
