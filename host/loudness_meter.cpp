@@ -189,7 +189,8 @@ void LoudnessMeter::CompleteStep() {
     stepSums_[c] = 0.0;
   }
   for (double& state : states_) {
-    if (std::fabs(state) < kNegligibleState) state = 0.0;
+    // A NaN or an infinity in the input spoils its own step's figures, not every one after it.
+    if (!(std::fabs(state) >= kNegligibleState) || std::isinf(state)) state = 0.0;
   }
   stepEnergies_[steps_ % kShortTermSteps] = energy;
   ++steps_;
