@@ -232,8 +232,6 @@ TEST(LoudnessMeter, RolesWeightTheChannels) {
     meter.AddInterleaved(tone.data(), 48000);
     EXPECT_TRUE(std::isinf(meter.MomentaryLufs()));
   }
-  EXPECT_EQ(DefaultChannelRoles(8)[3], ChannelRole::LowFrequency);
-  EXPECT_EQ(DefaultChannelRoles(8)[7], ChannelRole::Surround);
   EXPECT_THROW(LoudnessMeter(8, {ChannelRole::Front}), std::invalid_argument);
   EXPECT_THROW(LoudnessMeter(48000, {}), std::invalid_argument);
 }
