@@ -16,17 +16,16 @@
 #include <stdint.h>
 
 #include "core/core_tables.h"
+#include "facts/facts.h"
 #include "filters/biquad.h"
 #include "filters/result_codes.h"
 
 namespace tessil {
 
-inline constexpr int32_t kCoreFrameLength = 240;
-inline constexpr int32_t kCoreLookAhead = 22;
-inline constexpr int32_t kCoreMaxBlockLength = 960;
 inline constexpr int32_t kCoreDecimatorRingLength = 33;
-// Room for the largest block plus its look-ahead; a frame uses the first 262 floats of it.
-inline constexpr int32_t kCoreWindowLength = kCoreMaxBlockLength + kCoreLookAhead;
+// Room for the largest block the pipeline takes plus its look-ahead, as the state block lays it
+// out; a frame uses the first 262 floats of it.
+inline constexpr int32_t kCoreWindowLength = kLargestBlockFrames + kLookAheadFrames;
 inline constexpr int32_t kCoreBufferFloats = kCoreDecimatorRingLength + kCoreWindowLength;
 inline constexpr int32_t kCoreBandStateFloats = 2 * kCoreBandCount;
 inline constexpr int32_t kCoreDecimation = 8;
@@ -35,14 +34,10 @@ inline constexpr int32_t kCoreDecimation = 8;
 // weighted band values) at 0, step list (and raw band output) at 240, linked envelope (a frame and
 // its look-ahead) at 480.
 inline constexpr int32_t kCoreScratchCurve = 0;
-inline constexpr int32_t kCoreScratchSteps = kCoreFrameLength;
-inline constexpr int32_t kCoreScratchEnvelope = 2 * kCoreFrameLength;
+inline constexpr int32_t kCoreScratchSteps = kBlockFrames;
+inline constexpr int32_t kCoreScratchEnvelope = 2 * kBlockFrames;
 inline constexpr int32_t kCoreScratchFloats =
-    kCoreScratchEnvelope + kCoreFrameLength + kCoreLookAhead;
-
-// Linear level and ceiling range, 10^-4.5 to 1, inclusive.
-inline constexpr float kCoreLevelMinimum = 3.1622778e-05f;
-inline constexpr float kCoreLevelMaximum = 1.0f;
+    kCoreScratchEnvelope + kBlockFrames + kLookAheadFrames;
 
 struct CoreSampleBuffer {
   float samples[kCoreBufferFloats];  // decimator ring (0..32), then the analysis window (33..)
@@ -56,7 +51,6 @@ struct CoreChannelState {
   float bandState[kCoreBandStateFloats];  // two state floats per analysis band, band 0 first
   float* window;                          // float 33 of the channel's CoreSampleBuffer
   float* ringBase;                        // decimator input ring, float 0 of the buffer
-  int32_t ringLength;                     // 33
   int32_t ringWrite;                      // ring position of the next write
   const float* weightTable0;
   const float* weightTable1;
@@ -64,7 +58,7 @@ struct CoreChannelState {
   // than a pointer so the weighting setter can switch it in one indivisible store while a frame
   // runs; CurrentWeights() turns it into the table.
   int32_t currentWeights;
-  int32_t lookAhead;  // 22, rewritten by the block driver every frame
+  int32_t lookAhead;  // kLookAheadFrames, rewritten by the block driver every frame
   float lastStep;     // most recent downward gain step, never positive
   float gain;         // unramped gain of the gain stage
   float smoothing;    // per-sample approach coefficient towards the target
@@ -79,8 +73,6 @@ struct CoreChannelState {
   float loudnessThreshold;
   float highBandScale;
   float highBandGain;
-  int32_t decimation;
-  int32_t firstHighBand;  // index of the first strided band and number of full-rate bands
   FlushRing flushRing;    // over bandState; items point at flushRingStorage
   int32_t flushRingStorage[kCoreBandStateFloats];
 };
