@@ -194,4 +194,9 @@ void EffectStream::Run(const float* const* input, float* const* output, uint32_t
   }
 }
 
+void EffectStream::Restart() {
+  const auto bits = static_cast<USHORT>(std::ilogb(inputScale_) + 1);
+  processor_->Init(nativeRate_, bits, static_cast<USHORT>(channels_), 0);
+}
+
 }  // namespace tessil::host

@@ -50,6 +50,11 @@ class EffectStream {
   // (host/latency.h).
   void Run(const float* const* input, float* const* output, uint32_t frames, bool lookAheadActive);
 
+  // Sets the processor up again from the manager's settings of this moment, as a new stream
+  // would be: for settings that arrive after construction but before the first Run(). Takes
+  // only the driver's own uncontended locks and allocates nothing.
+  void Restart();
+
   // Output frames that had to be made up because the pipeline held back more than expected;
   // stays 0 unless something is wrong.
   uint64_t Underruns() const { return underruns_; }
