@@ -252,5 +252,40 @@ TEST(RealHosts, TheCeilingHoldsTheTruePeakInSoxAndLv2apply) {
   }
 }
 
+// Ardour, headless through its Lua interpreter on the Dummy backend: every plugin loads into a
+// track of its width and Ardour takes the latency it reports into the track's.
+TEST(RealHosts, ArdourLoadsEveryPluginAndSeesItsLatency) {
+  REQUIRE_PROGRAM("ardour7-lua");
+  Scratch scratch;
+  const std::string script = scratch.Path("load.lua");
+  std::ofstream(script) << R"lua(
+AudioEngine:set_backend ("None (Dummy)", "", "")
+local s = create_session (")lua" << scratch.Path("session") << R"lua(", "session", 48000)
+assert (s, "no session")
+for _, plugin in ipairs ({ {"urn:tessil:lv2:stereo", ARDOUR.PluginType.LV2, 2}, {"urn:tessil:lv2:mono", ARDOUR.PluginType.LV2, 1},
+                           {"7311", ARDOUR.PluginType.LADSPA, 2}, {"7312", ARDOUR.PluginType.LADSPA, 1} }) do
+  local track = s:new_audio_track (plugin[3], plugin[3], nil, 1, plugin[1], ARDOUR.PresentationInfo.max_order,
+                                   ARDOUR.TrackMode.Normal, true):front ()
+  local p = ARDOUR.LuaAPI.new_plugin (s, plugin[1], plugin[2], "")
+  if p:isnil () then
+    print ("MISSING " .. plugin[1])
+  else
+    track:add_processor_by_index (p, 0, nil, true)
+    ARDOUR.LuaAPI.usleep (100000)
+    print ("LATENCY " .. plugin[1] .. " " .. p:signal_latency () .. " " .. track:signal_latency ())
+  end
+end
+close_session ()
+)lua";
+  std::string log;
+  ASSERT_EQ(RunCommand("cd " + scratch.Path("") + " && LV2_PATH=" + kLv2Bundles + " LADSPA_PATH=" +
+                           std::filesystem::path(kLadspa).parent_path().string() + " timeout 120 ardour7-lua " + script, &log), 0) << log;
+  for (const std::string& plugin : {kUri, kMonoUri, std::string("7311"), std::string("7312")}) {
+    const std::string line = "LATENCY " + plugin + " " + std::to_string(NativeLatency(48000)) + " " +
+                             std::to_string(NativeLatency(48000)) + "\n";
+    EXPECT_NE(log.find(line), std::string::npos) << plugin << ":\n" << log;
+  }
+}
+
 }  // namespace
 }  // namespace tessil::plugin_test
