@@ -62,6 +62,12 @@ void PluginInstance::Activate() {
   stream_ = std::make_unique<EffectStream>(manager_.get(), sampleRate_, layout_.channels);
   started_ = false;
   ceiling_ = std::make_unique<CeilingLimiter>(layout_.channels, sampleRate_);
+  const auto rate = static_cast<int>(sampleRate_);
+  const auto channels = static_cast<int>(layout_.channels);
+  inputLoudness_ = std::make_unique<LoudnessMeter>(rate, DefaultChannelRoles(channels));
+  outputLoudness_ = std::make_unique<LoudnessMeter>(rate, DefaultChannelRoles(channels));
+  outputPeaks_ = std::make_unique<TruePeakMeter>(channels, rate);
+  recentPeak_ = std::make_unique<RecentPeak>(rate);
 }
 
 bool PluginInstance::SendChangedControls() {
@@ -93,25 +99,66 @@ float PluginInstance::HostControl(HostPortIndex index) const {
   return std::clamp(value, port.minimum, port.maximum);
 }
 
+namespace {
+
+// Inside the port's range, the floor for silence.
+float MeterValue(HostPortIndex index, double value) {
+  const HostPort& port = kHostPorts[index];
+  if (std::isnan(value) || value < port.minimum) return port.minimum;
+  return std::min(static_cast<float>(value), port.maximum);
+}
+
+}  // namespace
+
+void PluginInstance::MeterInput(uint32_t frames) {
+  if (hostOutputs_[kInputLoudnessPort] != nullptr || hostOutputs_[kLevelChangePort] != nullptr) {
+    inputLoudness_->Add(audioIn_, frames);
+  }
+}
+
+void PluginInstance::MeterOutput(uint32_t frames) {
+  const float* const output[2] = {audioOut_[0], audioOut_[layout_.channels - 1]};
+  if (hostOutputs_[kOutputLoudnessPort] != nullptr || hostOutputs_[kLevelChangePort] != nullptr) {
+    outputLoudness_->Add(output, frames);
+  }
+  if (hostOutputs_[kOutputTruePeakPort] != nullptr) {
+    outputPeaks_->Add(output, frames);
+    recentPeak_->Add(outputPeaks_->BlockTruePeak(), frames);
+  }
+}
+
 void PluginInstance::WriteOutputs() {
   if (hostOutputs_[kLatencyPort] != nullptr) *hostOutputs_[kLatencyPort] = static_cast<float>(latency_);
+  if (!stream_) return;
+  const float input = MeterValue(kInputLoudnessPort, inputLoudness_->ShortTermLufs());
+  const float output = MeterValue(kOutputLoudnessPort, outputLoudness_->ShortTermLufs());
+  if (hostOutputs_[kInputLoudnessPort] != nullptr) *hostOutputs_[kInputLoudnessPort] = input;
+  if (hostOutputs_[kOutputLoudnessPort] != nullptr) *hostOutputs_[kOutputLoudnessPort] = output;
+  // Silence on both sides is no change; silence on one side reads as the most there is.
+  if (hostOutputs_[kLevelChangePort] != nullptr) *hostOutputs_[kLevelChangePort] = MeterValue(kLevelChangePort, output - input);
+  if (hostOutputs_[kOutputTruePeakPort] != nullptr) {
+    *hostOutputs_[kOutputTruePeakPort] = MeterValue(kOutputTruePeakPort, PeakDecibels(recentPeak_->Highest()));
+  }
 }
 
 void PluginInstance::Run(uint32_t frames) {
-  WriteOutputs();
   for (uint32_t c = 0; c < layout_.channels; ++c) {
-    if (audioIn_[c] == nullptr || audioOut_[c] == nullptr) return;
+    if (audioIn_[c] == nullptr || audioOut_[c] == nullptr) return WriteOutputs();
   }
   if (!stream_) {
     for (uint32_t c = 0; c < layout_.channels; ++c) std::fill_n(audioOut_[c], frames, 0.0f);
-    return;
+    return WriteOutputs();
   }
+  // Before the stream writes the outputs, which may be the inputs' own buffers.
+  MeterInput(frames);
   // Some hosts connect or set the controls only after activating (lv2file restores a preset so):
   // a stream that has seen no audio yet starts again from them, as if they had come first.
   if (SendChangedControls() && !started_) stream_->Restart();
   started_ = true;
   stream_->Run(audioIn_, audioOut_, frames, LookAheadActive(enable_, coreEnable_));
   ceiling_->Run(audioOut_, frames, HostControl(kCeilingEnablePort) != 0.0f, HostControl(kCeilingPort));
+  MeterOutput(frames);
+  WriteOutputs();
 }
 
 }  // namespace tessil::host

@@ -10,7 +10,9 @@
 #include "host/ceiling_limiter.h"
 #include "host/effect_stream.h"
 #include "host/handles.h"
+#include "host/loudness_meter.h"
 #include "host/plugin_ports.h"
+#include "host/true_peak.h"
 
 namespace tessil::host {
 
@@ -41,6 +43,9 @@ class PluginInstance {
   // Returns whether any request was sent.
   bool SendChangedControls();
   float HostControl(HostPortIndex index) const;
+  // Measures what the connected meter outputs need and writes every connected output.
+  void MeterInput(uint32_t frames);
+  void MeterOutput(uint32_t frames);
   void WriteOutputs();
 
   PortLayout layout_;
@@ -57,6 +62,11 @@ class PluginInstance {
   std::unique_ptr<EffectStream> stream_;
   bool started_ = false;  // whether stream_ has run any audio
   std::unique_ptr<CeilingLimiter> ceiling_;
+  // The meters, measuring only while an output that shows them is connected.
+  std::unique_ptr<LoudnessMeter> inputLoudness_;
+  std::unique_ptr<LoudnessMeter> outputLoudness_;
+  std::unique_ptr<TruePeakMeter> outputPeaks_;
+  std::unique_ptr<RecentPeak> recentPeak_;
   uint32_t latency_;
   bool enable_;
   bool coreEnable_;
