@@ -89,5 +89,6 @@ play_once() {  # N: records inN.wav and outN.wav around one play of the clip
 play_once 1
 node=$(pw-cli ls Node | awk '/^\tid /{id=$2} /node.name = "tessil_input"/{sub(",", "", id); print id}')
 pw-cli set-param "$node" Props '{ params = [ "tessil:ceiling_enable" 1.0 "tessil:ceiling" -12.0 ] }' >/dev/null
+sleep 0.2
 play_once 2
 echo "played and recorded through the Tessil sink"
