@@ -23,8 +23,16 @@ chmod 700 "$work/run"
 export XDG_RUNTIME_DIR=$work/run XDG_CONFIG_HOME=$work/config XDG_STATE_HOME=$work/state
 cp /usr/share/pipewire/pipewire.conf "$work/config/pipewire/"
 cp "$config" "$work/config/pipewire/pipewire.conf.d/"
-# The device the Tessil sink plays to: a sink that goes nowhere, whose monitor is recorded.
+# The device the Tessil sink plays to: a sink that goes nowhere, whose monitor is recorded. The
+# graph runs in cycles of 8192 frames, so that a busy machine (the rest of the suite runs beside
+# this) does not make it drop any.
 cat >"$work/config/pipewire/pipewire.conf.d/test-sink.conf" <<'CONF'
+context.properties = {
+    default.clock.rate        = 48000
+    default.clock.quantum     = 8192
+    default.clock.min-quantum = 8192
+    default.clock.max-quantum = 8192
+}
 context.objects = [
     {   factory = adapter
         args = {
@@ -80,7 +88,7 @@ play_once() {  # N: records inN.wav and outN.wav around one play of the clip
   local outpid=$!
   sleep 0.3
   pw-play --target tessil_input "$clip"
-  sleep 0.5  # the tail still in the plugin and the graph
+  sleep 0.8  # the tail still in the plugin and the graph
   kill -INT "$outpid" "$in"
   wait "$outpid" "$in" || true
   sleep 0.3  # the graph pauses, and the filter starts afresh next time
