@@ -85,7 +85,6 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Dependencies as dpkg-shlibdeps finds them in the binaries.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR})
 set(CPACK_DEBIAN_PACKAGE_PROVIDES "ladspa-plugin, lv2-plugin")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "sox, ladspa-sdk, lilv-utils, pipewire")
 # The first line is the summary; CPack indents the rest and marks the empty line for dpkg.

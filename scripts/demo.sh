@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the command-line host and both plugins (everything the
-# README's examples use: build/cli/tessil, build/ladspa/tessil.so, build/lv2/tessil.lv2/) and
-# runs the main job: renders the synthesised demo clip through the effect as a 44.1 kHz stream
-# in 441-frame buffers and prints the before/after report. The clip and its rendering land in
+# Installs what is missing, builds the command-line host, both plugins and the documentation
+# (what the README's examples and `cmake --install build` use: build/cli/tessil,
+# build/ladspa/tessil.so, build/lv2/tessil.lv2/, the manual page) and runs the main job: renders
+# the synthesised demo clip through the effect as a 44.1 kHz stream in 441-frame buffers and
+# prints the before/after report. The clip and its rendering land in
 # build/demo/. The build's log goes to build/demo-build.log and is shown only when the build
 # fails. The tests build elsewhere (build-test/), so running one never undoes the other.
 set -euo pipefail
@@ -12,7 +13,7 @@ mkdir -p build
 log=build/demo-build.log
 echo "Building the command-line host and the plugins (log: $log) ..."
 if ! { cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
-       cmake --build build -j "$(nproc)" --target tessil_cli tessil_ladspa tessil_lv2; } >"$log" 2>&1; then
+       cmake --build build -j "$(nproc)" --target tessil_cli tessil_ladspa tessil_lv2 tessil_doc; } >"$log" 2>&1; then
   cat "$log"
   echo "The build failed; its log is above and in $log." >&2
   exit 1
