@@ -11,6 +11,7 @@
 
 #include "host/plugin_instance.h"
 #include "host/plugin_ports.h"
+#include "host/rates.h"
 
 namespace tessil::ladspa {
 
@@ -139,9 +140,11 @@ struct Descriptor {
   }
 
   static LADSPA_Handle Instantiate(const LADSPA_Descriptor* descriptor, unsigned long sampleRate) {
+    const uint32_t rate = host::SupportedStreamRate(static_cast<double>(sampleRate));
+    if (rate == 0) return nullptr;
     try {
       const uint32_t channels = descriptor->UniqueID == kMono.uniqueId ? kMono.channels : kStereo.channels;
-      return new Instance(static_cast<uint32_t>(sampleRate), channels);
+      return new Instance(rate, channels);
     } catch (const std::exception&) {
       return nullptr;  // LADSPA has no way to say why
     }

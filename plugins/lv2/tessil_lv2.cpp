@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "host/plugin_instance.h"
+#include "host/rates.h"
 #include "plugins/lv2/plugin_uri.h"
 
 namespace tessil::lv2 {
@@ -17,8 +18,10 @@ using Instance = host::PluginInstance;
 
 template <uint32_t Channels>
 LV2_Handle Instantiate(const LV2_Descriptor*, double sampleRate, const char*, const LV2_Feature* const*) {
+  const uint32_t rate = host::SupportedStreamRate(sampleRate);
+  if (rate == 0) return nullptr;
   try {
-    return new Instance(static_cast<uint32_t>(sampleRate), Channels);
+    return new Instance(rate, Channels);
   } catch (const std::exception&) {
     return nullptr;
   }
