@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Time per run() call of both Tessil LV2 plugins and of lsp's stereo limiter (Debian package
 # lsp-plugins-lv2) in one lilv host, on the same 20 s of music (the demo clip), at 64- and
-# 256-frame calls: the mean, the 99th percentile and the worst call.
+# 256-frame calls: the mean, the median, the 99th percentile and the worst call.
 #
 #   bench/compare_plugins.sh [ROUNDS]      (default 5 rounds, the first one untimed)
 #
@@ -23,6 +23,7 @@ export LV2_PATH=$work/current/lv2:/usr/lib/lv2
 for frames in 64 256; do
   "$work/current/bench/plugin_calls" "$work/plugins/demo-input.wav" "$frames" "$rounds" \
     urn:tessil:lv2:stereo urn:tessil:lv2:mono "$lsp" | tee "$work/plugins/calls-$frames.txt"
-  awk -v lsp="$lsp" '$1 == lsp { peer = $5 } $1 != lsp { mean[$1] = $5 }
-    END { for (p in mean) printf "  %s / lsp: %.2fx\n", p, mean[p] / peer }' "$work/plugins/calls-$frames.txt" | sort
+  awk -v lsp="$lsp" '$1 == lsp { peer = $5; peerMedian = $8 } $1 != lsp { mean[$1] = $5; median[$1] = $8 }
+    END { for (p in mean) printf "  %s / lsp: mean %.2fx, median %.2fx\n", p, mean[p] / peer, median[p] / peerMedian }' \
+    "$work/plugins/calls-$frames.txt" | sort
 done

@@ -1,7 +1,8 @@
 // Per-call time of LV2 plugins in one lilv host: each plugin runs the same file in calls of a
 // fixed size, the plugins taking turns round by round so that they share the machine's state.
 //   plugin_calls FILE FRAMES ROUNDS URI...
-// Prints, per plugin, the mean and the worst time of one run() call and the 99th percentile.
+// Prints, per plugin, the mean, median, 99th percentile and worst time of one run() call. On a
+// machine others use, the worst call and the mean carry their preemptions; the median does not.
 #include <lilv/lilv.h>
 #include <lv2/atom/atom.h>
 #include <lv2/urid/urid.h>
@@ -129,8 +130,9 @@ int main(int argc, char** argv) {
     double sum = 0.0;
     for (const double t : times) sum += t;
     std::sort(times.begin(), times.end());
-    std::printf("%-48s %4u frames  mean %8.0f ns  p99 %8.0f ns  worst %8.0f ns\n", plugin->uri.c_str(), frames,
-                sum / static_cast<double>(times.size()), times[times.size() * 99 / 100], times.back());
+    std::printf("%-46s %4u frames  mean %7.0f ns  median %7.0f ns  p99 %7.0f ns  worst %9.0f ns\n",
+                plugin->uri.c_str(), frames, sum / static_cast<double>(times.size()), times[times.size() / 2],
+                times[times.size() * 99 / 100], times.back());
     lilv_instance_deactivate(plugin->instance);
     lilv_instance_free(plugin->instance);
   }
