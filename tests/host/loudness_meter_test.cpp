@@ -14,6 +14,8 @@
 
 #include "cli/demo_programme.h"
 #include "host/programme_loudness.h"
+#include "host/true_peak.h"
+#include "support/allocation_counter.h"
 
 namespace tessil::host {
 namespace {
@@ -232,11 +234,48 @@ TEST(LoudnessMeter, RolesWeightTheChannels) {
     meter.AddInterleaved(tone.data(), 48000);
     EXPECT_TRUE(std::isinf(meter.MomentaryLufs()));
   }
-  EXPECT_EQ(DefaultChannelRoles(8)[3], ChannelRole::LowFrequency);
-  EXPECT_EQ(DefaultChannelRoles(8)[7], ChannelRole::Surround);
   EXPECT_THROW(LoudnessMeter(8, {ChannelRole::Front}), std::invalid_argument);
   EXPECT_THROW(LoudnessMeter(48000, {}), std::invalid_argument);
 }
+
+TEST(LoudnessMeter, ANotANumberOrAnInfinitySpoilsOnlyTheWindowsThatHoldIt) {
+  const std::vector<float> clean = Tone(48000, 2, 10, -20);
+  for (const float bad : {NAN, INFINITY}) {
+    std::vector<float> spoilt = clean;
+    spoilt[2 * 240000] = bad;  // 5 s in
+    ProgrammeLoudness programme(48000, DefaultChannelRoles(2));
+    ProgrammeLoudness reference(48000, DefaultChannelRoles(2));
+    programme.AddInterleaved(spoilt.data(), 244800);  // to the end of its step
+    EXPECT_FALSE(std::isfinite(programme.Meter().MomentaryLufs()));
+    programme.AddInterleaved(spoilt.data() + 2 * 244800, 480000 - 244800);
+    reference.AddInterleaved(clean.data(), 480000);
+    EXPECT_NEAR(programme.Meter().ShortTermLufs(), reference.Meter().ShortTermLufs(), 1e-6);
+    EXPECT_NEAR(programme.IntegratedLufs(), reference.IntegratedLufs(), 0.01);
+    EXPECT_NEAR(programme.RangeLu(), reference.RangeLu(), 0.05);
+  }
+}
+
+#if TESSIL_COUNTS_ALLOCATIONS
+// What a plugin does in run(): meters fed planar blocks of any size, nothing allocated.
+TEST(LoudnessMeter, MetersAllocateNothingOnceBuilt) {
+  const std::vector<float> samples = Tone(48000, 1, 3, -20);
+  const float* planar[2] = {samples.data(), samples.data()};
+  LoudnessMeter meter(48000, DefaultChannelRoles(2));
+  ProgrammeLoudness programme(48000, DefaultChannelRoles(2));
+  TruePeakMeter peaks(2, 48000);
+  RecentPeak recent(48000);
+  test_support::ResetAllocations();
+  test_support::CountAllocations(true);
+  for (const size_t frames : {size_t{1}, size_t{64}, size_t{4099}, size_t{65536}}) {
+    meter.Add(planar, frames);
+    programme.Add(planar, frames);
+    peaks.Add(planar, frames);
+    recent.Add(peaks.BlockTruePeak(), frames);
+  }
+  test_support::CountAllocations(false);
+  EXPECT_EQ(test_support::Allocations(), 0);
+}
+#endif
 
 }  // namespace
 }  // namespace tessil::host
