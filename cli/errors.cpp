@@ -1,6 +1,7 @@
 #include "cli/errors.h"
 
 #include <cstdio>
+#include <new>
 
 namespace tessil::cli {
 
@@ -25,6 +26,11 @@ std::string Quoted(std::string_view given) {
   }
   if (shown < given.size()) text += "... (" + std::to_string(given.size()) + " bytes)";
   return text;
+}
+
+std::string ErrorText(const std::exception& error) {
+  if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) return "out of memory";
+  return error.what();
 }
 
 }  // namespace tessil::cli

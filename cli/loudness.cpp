@@ -14,10 +14,11 @@ namespace {
 
 // Audio reaches the thread in chunks of about a third of a second: large enough that handing
 // them over costs next to nothing, small enough to keep the thread busy alongside the stream. A
-// producer that runs more than about 20 s of 48 kHz audio ahead (8 MiB of stereo) waits, so memory
-// stays bounded; up to there a meter that yields to the stream can fall behind and catch up.
-constexpr size_t kChunkFrames = 16384;
-constexpr size_t kMaximumQueuedChunks = 64;
+// producer that runs more than about 20 s of 48 kHz stereo ahead (8 MiB) waits, so memory stays
+// bounded; up to there a meter that yields to the stream can fall behind and catch up. Files with
+// more channels get fewer chunks, so that the bound holds in bytes whatever the channel count.
+constexpr size_t kChunkSamples = 16384 * 2;
+constexpr size_t kMaximumQueuedSamples = 64 * kChunkSamples;
 constexpr int kMeterNice = 10;
 
 double Decibels(double linear) {
@@ -26,11 +27,16 @@ double Decibels(double linear) {
 
 }  // namespace
 
-LoudnessMeter::LoudnessMeter(int channels, int sampleRate, bool enabled)
-    : channels_(channels), peaks_(enabled ? channels : 0, sampleRate) {
+LoudnessMeter::LoudnessMeter(int channels, int sampleRate, bool enabled, const std::vector<int>& loudnessChannels)
+    : channels_(channels),
+      chunkFrames_(std::max<size_t>(256, kChunkSamples / static_cast<size_t>(std::max(channels, 1)))),
+      peaks_(enabled ? channels : 0, sampleRate) {
   if (!enabled) return;
   state_ = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(sampleRate),
                         EBUR128_MODE_I | EBUR128_MODE_LRA);
+  for (size_t c = 0; state_ != nullptr && c < loudnessChannels.size(); ++c) {
+    ebur128_set_channel(state_, static_cast<unsigned>(c), loudnessChannels[c]);
+  }
   if (state_ != nullptr) thread_ = std::thread([this] { Run(); });
 }
 
@@ -50,23 +56,24 @@ void LoudnessMeter::AddHost(const float* host, size_t frames, int hostBits) {
   const float scale = std::ldexp(1.0f, 1 - hostBits);
   const size_t channels = static_cast<size_t>(channels_);
   while (frames > 0) {
-    const size_t count = std::min(frames, kChunkFrames - filling_.frames);
+    const size_t count = std::min(frames, chunkFrames_ - filling_.frames);
     const size_t start = filling_.frames * channels;
     const size_t samples = count * channels;
-    if (filling_.samples.size() < kChunkFrames * channels) filling_.samples.resize(kChunkFrames * channels);
+    if (filling_.samples.size() < chunkFrames_ * channels) filling_.samples.resize(chunkFrames_ * channels);
     float* to = filling_.samples.data() + start;
     for (size_t i = 0; i < samples; ++i) to[i] = host[i] * scale;
     filling_.frames += count;
     host += samples;
     frames -= count;
-    if (filling_.frames == kChunkFrames) HandOver();
+    if (filling_.frames == chunkFrames_) HandOver();
   }
 }
 
 void LoudnessMeter::HandOver() {
   if (filling_.frames == 0) return;
   std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [this] { return queue_.size() < kMaximumQueuedChunks; });
+  const size_t most = std::max<size_t>(2, kMaximumQueuedSamples / (chunkFrames_ * static_cast<size_t>(channels_)));
+  changed_.wait(lock, [&] { return queue_.size() < most; });
   queue_.push_back(std::move(filling_));
   filling_ = Chunk{};
   if (!spare_.empty()) {
@@ -121,6 +128,7 @@ LoudnessFigures LoudnessMeter::Figures() {
   figures.rangeLu = ebur128_loudness_range(state_, &value) == EBUR128_SUCCESS ? value : 0.0;
   figures.samplePeakDbfs = Decibels(peaks_.SamplePeak());
   figures.truePeakDbtp = Decibels(peaks_.TruePeak());
+  for (int c = 0; c < channels_; ++c) figures.channelTruePeakDbtp.push_back(Decibels(peaks_.ChannelTruePeak(c)));
   return figures;
 }
 

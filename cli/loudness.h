@@ -22,12 +22,15 @@ struct LoudnessFigures {
   double rangeLu = 0.0;
   double samplePeakDbfs = 0.0;   // over all channels; -inf for silence
   double truePeakDbtp = 0.0;
+  std::vector<double> channelTruePeakDbtp;  // per channel
 };
 
 class LoudnessMeter {
  public:
   // A meter that is not `enabled` measures nothing and reports itself unmeasured.
-  LoudnessMeter(int channels, int sampleRate, bool enabled = true);
+  // `loudnessChannels`: libebur128's channel for each channel (its weights, the LFE unused);
+  // empty: libebur128's default order.
+  LoudnessMeter(int channels, int sampleRate, bool enabled = true, const std::vector<int>& loudnessChannels = {});
   ~LoudnessMeter();
   LoudnessMeter(const LoudnessMeter&) = delete;
   LoudnessMeter& operator=(const LoudnessMeter&) = delete;
@@ -49,6 +52,7 @@ class LoudnessMeter {
 
   ebur128_state* state_ = nullptr;
   int channels_;
+  size_t chunkFrames_;  // fewer for more channels: a chunk's bytes stay the same
   TruePeakMeter peaks_;
 
   Chunk filling_;  // added on the caller's thread, not yet handed over

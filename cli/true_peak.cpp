@@ -129,6 +129,7 @@ TruePeakMeter::TruePeakMeter(int channels, int sampleRate)
     phaseTaps_ = 1;
   }
   lines_.assign(static_cast<size_t>(channels), std::vector<float>(phaseTaps_ - 1, 0.0f));
+  channelTruePeaks_.assign(static_cast<size_t>(channels), 0.0);
 }
 
 void TruePeakMeter::Add(const float* interleaved, size_t frames) {
@@ -139,11 +140,12 @@ void TruePeakMeter::Add(const float* interleaved, size_t frames) {
     for (size_t i = 0; i < frames; ++i) {
       line[history + i] = interleaved[i * static_cast<size_t>(channels_) + c];
     }
-    float sample = static_cast<float>(samplePeak_);
-    float interpolated = static_cast<float>(truePeak_);
+    float sample = 0.0f;
+    float interpolated = static_cast<float>(channelTruePeaks_[c]);
     ScanChannel(line.data(), frames, coefficients_.data(), factor_, &sample, &interpolated);
-    samplePeak_ = sample;
-    truePeak_ = std::max<double>(interpolated, sample);
+    samplePeak_ = std::max<double>(samplePeak_, sample);
+    channelTruePeaks_[c] = std::max<double>(interpolated, sample);
+    truePeak_ = std::max(truePeak_, channelTruePeaks_[c]);
     std::copy(line.end() - static_cast<std::ptrdiff_t>(history), line.end(), line.begin());
     line.resize(history);
   }

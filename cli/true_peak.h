@@ -21,6 +21,8 @@ class TruePeakMeter {
   // Largest linear magnitudes so far over all channels.
   double SamplePeak() const { return samplePeak_; }
   double TruePeak() const { return truePeak_; }
+  // The largest linear true peak of one channel.
+  double ChannelTruePeak(int channel) const { return channelTruePeaks_[static_cast<size_t>(channel)]; }
 
   // Interpolating phases per input sample (the sample itself included): 4, 2 or 1.
   int Factor() const { return factor_; }
@@ -33,6 +35,7 @@ class TruePeakMeter {
   std::vector<std::vector<float>> lines_;  // per channel: phaseTaps_ - 1 earlier samples, then new
   double samplePeak_ = 0.0;
   double truePeak_ = 0.0;
+  std::vector<double> channelTruePeaks_;
 };
 
 }  // namespace tessil::cli
