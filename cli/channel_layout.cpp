@@ -166,14 +166,27 @@ ChannelLayout VorbisLayout(int channels) {
 bool VorbisOrder(const ChannelLayout& layout, std::vector<int>* order) {
   const ChannelLayout vorbis = VorbisLayout(static_cast<int>(layout.roles.size()));
   if (!vorbis.Known()) return false;
+  // Vorbis' surrounds of 4 to 6 channels are its back pair; a layout with side surrounds instead
+  // (5.1(side)) puts them there, the nearest it can hold.
+  const auto standIn = [](int role) {
+    if (role == SF_CHANNEL_MAP_REAR_LEFT) return static_cast<int>(SF_CHANNEL_MAP_SIDE_LEFT);
+    if (role == SF_CHANNEL_MAP_REAR_RIGHT) return static_cast<int>(SF_CHANNEL_MAP_SIDE_RIGHT);
+    return role;
+  };
   order->clear();
   for (const int role : vorbis.roles) {
-    const auto found = std::find_if(layout.roles.begin(), layout.roles.end(),
-                                    [&](int own) { return MaskBit(own) == MaskBit(role); });
+    const auto find = [&](int wanted) {
+      return std::find_if(layout.roles.begin(), layout.roles.end(),
+                          [&](int own) { return MaskBit(own) == MaskBit(wanted); });
+    };
+    auto found = find(role);
+    if (found == layout.roles.end()) found = find(standIn(role));
     if (found == layout.roles.end()) return false;
     order->push_back(static_cast<int>(found - layout.roles.begin()));
   }
-  return true;
+  std::vector<int> distinct = *order;
+  std::sort(distinct.begin(), distinct.end());
+  return std::adjacent_find(distinct.begin(), distinct.end()) == distinct.end();
 }
 
 std::string LayoutName(const ChannelLayout& layout) {

@@ -41,7 +41,8 @@ ChannelLayout FlacDefaultLayout(int channels);
 // The layout Ogg Vorbis and Opus family 1 imply, in their own channel order (1 to 8 channels).
 ChannelLayout VorbisLayout(int channels);
 // `order[i]`: the channel of `layout` that goes to Vorbis channel i; false when the layout is not
-// the Vorbis layout of its channel count in some order.
+// the Vorbis layout of its channel count in some order. Side surrounds stand in for the back pair
+// Vorbis names for 4 to 6 channels.
 bool VorbisOrder(const ChannelLayout& layout, std::vector<int>* order);
 
 // "5.1", "stereo", or the channel names joined ("FL+FR+FC+TFL") for layouts without a common name;
