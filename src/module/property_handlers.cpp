@@ -34,8 +34,9 @@ ULONG BandOf(PKSIDENTIFIER property) {
   return ReadWord(reinterpret_cast<const UCHAR*>(property) + 32);
 }
 
-// Handlers that convert floating-point values save the caller's floating-point state around the
-// work and pass a failed save on unchanged.
+// Every handler runs on the requester's thread, whose floating-point registers belong to the
+// requester: the work (conversions, and setters that redesign filters in double precision) runs
+// inside a saved region, and a failed save is passed on unchanged before anything is touched.
 template <typename Work>
 NTSTATUS WithFloatingPoint(Work work) {
   KFLOATING_SAVE floatingSave;
@@ -84,13 +85,15 @@ NTSTATUS NTAPI IntegerPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOI
   const IntegerParameterEntry* row = FindParameter(kIntegerParameters, end, property->Id);
   if (row == end) return STATUS_INVALID_PARAMETER;
   TessilManager* manager = ManagerOf(request);
-  if (IsGet(property)) {
-    ULONG current = 0;
-    const NTSTATUS status = (manager->*row->get)(&current);
-    if (NT_SUCCESS(status)) WriteWord(value, current);
-    return status;
-  }
-  return (manager->*row->set)(ReadWord(value));
+  return WithFloatingPoint([&]() -> NTSTATUS {
+    if (IsGet(property)) {
+      ULONG current = 0;
+      const NTSTATUS status = (manager->*row->get)(&current);
+      if (NT_SUCCESS(status)) WriteWord(value, current);
+      return status;
+    }
+    return (manager->*row->set)(ReadWord(value));
+  });
 }
 
 NTSTATUS NTAPI BooleanPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value) {
@@ -98,48 +101,56 @@ NTSTATUS NTAPI BooleanPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOI
   const BooleanParameterEntry* row = FindParameter(kBooleanParameters, end, property->Id);
   if (row == end) return STATUS_INVALID_PARAMETER;
   TessilManager* manager = ManagerOf(request);
-  BOOLEAN on = ReadWord(value) != 0 ? 1 : 0;
-  const NTSTATUS status =
-      IsGet(property) ? (manager->*row->get)(&on) : (manager->*row->set)(on);
-  // The buffer always ends up holding the switch as 0 or 1, whatever the direction or outcome.
-  WriteWord(value, on);
-  return status;
+  return WithFloatingPoint([&]() -> NTSTATUS {
+    BOOLEAN on = ReadWord(value) != 0 ? 1 : 0;
+    const NTSTATUS status =
+        IsGet(property) ? (manager->*row->get)(&on) : (manager->*row->set)(on);
+    // The buffer always ends up holding the switch as 0 or 1, whatever the direction or outcome.
+    WriteWord(value, on);
+    return status;
+  });
 }
 
 NTSTATUS NTAPI CoreWeightingPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value) {
   TessilManager* manager = ManagerOf(request);
-  if (IsGet(property)) {
-    ULONG weighting = 0;
-    const NTSTATUS status = manager->GetCoreWeighting(&weighting);
-    if (NT_SUCCESS(status)) WriteWord(value, weighting);
-    return status;
-  }
-  return manager->SetCoreWeighting(ReadWord(value));
+  return WithFloatingPoint([&]() -> NTSTATUS {
+    if (IsGet(property)) {
+      ULONG weighting = 0;
+      const NTSTATUS status = manager->GetCoreWeighting(&weighting);
+      if (NT_SUCCESS(status)) WriteWord(value, weighting);
+      return status;
+    }
+    return manager->SetCoreWeighting(ReadWord(value));
+  });
 }
 
 NTSTATUS NTAPI EqEnablePropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value) {
   TessilManager* manager = ManagerOf(request);
   const ULONG channel = ChannelOf(property);
-  if (IsGet(property)) {
-    BOOLEAN on = 0;
-    const NTSTATUS status = manager->GetEqEnable(channel, &on);
-    if (NT_SUCCESS(status)) WriteWord(value, on);
-    return status;
-  }
-  return manager->SetEqEnable(channel, ReadWord(value) != 0 ? 1 : 0);
+  return WithFloatingPoint([&]() -> NTSTATUS {
+    if (IsGet(property)) {
+      BOOLEAN on = 0;
+      const NTSTATUS status = manager->GetEqEnable(channel, &on);
+      if (NT_SUCCESS(status)) WriteWord(value, on);
+      return status;
+    }
+    return manager->SetEqEnable(channel, ReadWord(value) != 0 ? 1 : 0);
+  });
 }
 
 NTSTATUS NTAPI EqBandEnablePropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value) {
   TessilManager* manager = ManagerOf(request);
   const ULONG channel = ChannelOf(property);
   const ULONG band = BandOf(property);
-  if (IsGet(property)) {
-    BOOLEAN on = 0;
-    const NTSTATUS status = manager->GetEqBandEnable(channel, band, &on);
-    if (NT_SUCCESS(status)) WriteWord(value, on);
-    return status;
-  }
-  return manager->SetEqBandEnable(channel, band, ReadWord(value) != 0 ? 1 : 0);
+  return WithFloatingPoint([&]() -> NTSTATUS {
+    if (IsGet(property)) {
+      BOOLEAN on = 0;
+      const NTSTATUS status = manager->GetEqBandEnable(channel, band, &on);
+      if (NT_SUCCESS(status)) WriteWord(value, on);
+      return status;
+    }
+    return manager->SetEqBandEnable(channel, band, ReadWord(value) != 0 ? 1 : 0);
+  });
 }
 
 NTSTATUS NTAPI EqBandGainPropertyHandler(PIRP request, PKSIDENTIFIER property, PVOID value) {

@@ -22,6 +22,13 @@ constexpr int32_t kStatusPropsetNotFound = static_cast<int32_t>(0xC0000230);
 constexpr int32_t kStatusInvalidDeviceRequest = static_cast<int32_t>(0xC0000010);
 constexpr uint32_t kPropertyGet = 1, kPropertySet = 2;
 
+// The six exception flags (invalid, denormal, divide by zero, overflow, underflow, precision) sit
+// in bits 0-5 of both the SSE control and status word and the x87 status word; the precision
+// exception's mask is bit 12 of the former and bit 5 of the x87 control word.
+constexpr uint32_t kFlagBits = 0x3F;
+constexpr uint32_t kMxcsrPrecisionMask = 1u << 12;
+constexpr uint16_t kX87PrecisionMask = 1u << 5;
+
 // Offsets in the 32-bit IRP and IO_STACK_LOCATION (checked against the kernel headers by
 // request_layout_check.cpp in the kernel build).
 constexpr uint32_t kIrpIoStatusInformation = 0x1C;
@@ -146,8 +153,22 @@ int32_t KERNEL_API KeReleaseMutex(void* object, uint8_t wait) {
   return mutex->second == 0 ? 0 : 1;
 }
 
-// The save area is opaque to the driver; the stand-in keeps a marker and the SSE control word.
+// The save area is opaque to the driver; the stand-in marks it and keeps the caller's SSE control
+// and status word and x87 environment beside it. As on the kernel, the saved region starts from a
+// clean state (every exception masked, no flag raised) and the restore gives the caller back its
+// own, flags included, so nothing computed inside a region shows outside it.
 constexpr uint32_t kSaveMarker = 0x5AFE5AFE;
+constexpr uint32_t kDefaultMxcsr = 0x1F80;
+
+struct SavedFloatingState {
+  uint32_t mxcsr;
+  uint8_t x87[28];
+};
+
+std::map<const void*, SavedFloatingState>& SavedStates() {
+  static std::map<const void*, SavedFloatingState> states;
+  return states;
+}
 
 int32_t KERNEL_API KeSaveFloatingPointState(void* save) {
   State& state = Global();
@@ -155,10 +176,13 @@ int32_t KERNEL_API KeSaveFloatingPointState(void* save) {
     state.refuseFloatingSave = false;
     return kStatusIllegalFloatContext;
   }
-  uint32_t control;
-  asm volatile("stmxcsr %0" : "=m"(control));
+  SavedFloatingState saved;
+  asm volatile("stmxcsr %0\n\tfnstenv %1\n\tfninit\n\tldmxcsr %2"
+               : "=m"(saved.mxcsr), "=m"(saved.x87)
+               : "m"(kDefaultMxcsr)
+               : "memory");
+  SavedStates()[save] = saved;
   WriteAt(save, 0, kSaveMarker);
-  WriteAt(save, 4, control);
   state.ledger.floatingSavesOpen += 1;
   state.ledger.floatingSaves += 1;
   return kStatusSuccess;
@@ -166,12 +190,14 @@ int32_t KERNEL_API KeSaveFloatingPointState(void* save) {
 
 int32_t KERNEL_API KeRestoreFloatingPointState(void* save) {
   State& state = Global();
-  if (ReadAt<uint32_t>(save, 0) != kSaveMarker || state.ledger.floatingSavesOpen == 0) {
+  auto saved = SavedStates().find(save);
+  if (ReadAt<uint32_t>(save, 0) != kSaveMarker || saved == SavedStates().end()) {
     Violation("floating-point restore without a matching save");
     return kStatusSuccess;
   }
-  uint32_t control = ReadAt<uint32_t>(save, 4);
-  asm volatile("ldmxcsr %0" : : "m"(control));
+  asm volatile("fldenv %0\n\tldmxcsr %1" : : "m"(saved->second.x87), "m"(saved->second.mxcsr)
+               : "memory");
+  SavedStates().erase(saved);
   WriteAt(save, 0, 0u);
   state.ledger.floatingSavesOpen -= 1;
   return kStatusSuccess;
@@ -248,8 +274,18 @@ int32_t KERNEL_API KsPropertyHandler(void* irp, uint32_t setCount, const Propert
       if (valueLength < item.minData) return kStatusBufferTooSmall;
       WriteAt<uint32_t>(irp, kIrpIoStatusInformation, (flags & kPropertyGet) ? item.minData : 0);
       Global().ledger.propertyHandlerCalls += 1;
+      const uint32_t flagsBefore = FloatingExceptionFlags();
       const CallResult result = CheckedCall(handler, nullptr, {Word(irp), Word(property),
                                                                Word(value)});
+      // Whatever a handler computes inside its own saved region is gone with the restore; a flag
+      // raised now was raised in the requester's floating-point state.
+      const uint32_t raised = FloatingExceptionFlags() & ~flagsBefore;
+      if (Global().ledger.floatingSavesOpen == 0 && raised != 0) {
+        Violation("property handler of id " + std::to_string(id) +
+                  ((flags & kPropertyGet) ? " (get)" : " (set)") +
+                  " computed in the requester's floating-point state (flags " +
+                  std::to_string(raised) + ")");
+      }
       if (result.bytesRemoved != 12) {
         Violation("property handler removed " + std::to_string(result.bytesRemoved) +
                   " argument bytes instead of 12 (not stdcall)");
@@ -302,6 +338,41 @@ uint32_t LiveBlocksWithTag(const char (&tag)[5]) {
   uint32_t count = 0;
   for (const auto& [block, record] : Global().blocks) count += record.tag == TagValue(tag);
   return count;
+}
+
+uint32_t FloatingExceptionFlags() {
+  uint32_t mxcsr;
+  uint16_t status;
+  asm volatile("stmxcsr %0\n\tfnstsw %1" : "=m"(mxcsr), "=m"(status));
+  return (mxcsr & kFlagBits) | (static_cast<uint32_t>(status & kFlagBits) << 8);
+}
+
+void ExposeUnsavedFloatingPoint() {
+  uint32_t mxcsr;
+  uint16_t control;
+  asm volatile("stmxcsr %0\n\tfnstcw %1" : "=m"(mxcsr), "=m"(control));
+  mxcsr = (mxcsr & ~(kFlagBits | kMxcsrPrecisionMask));
+  control = static_cast<uint16_t>(control & ~kX87PrecisionMask);
+  asm volatile("fnclex\n\tldmxcsr %0\n\tfldcw %1" : : "m"(mxcsr), "m"(control) : "memory");
+}
+
+uint32_t ConcealUnsavedFloatingPoint() {
+  const uint32_t raised = FloatingExceptionFlags();
+  uint32_t mxcsr;
+  uint16_t control;
+  asm volatile("stmxcsr %0\n\tfnstcw %1" : "=m"(mxcsr), "=m"(control));
+  mxcsr = (mxcsr & ~kFlagBits) | kMxcsrPrecisionMask;
+  control = static_cast<uint16_t>(control | kX87PrecisionMask);
+  asm volatile("fnclex\n\tldmxcsr %0\n\tfldcw %1" : : "m"(mxcsr), "m"(control) : "memory");
+  return raised;
+}
+
+HostFloatingSave::HostFloatingSave() {
+  saved_ = KeSaveFloatingPointState(area_) == kStatusSuccess;
+  if (!saved_) Violation("the host's own floating-point save was refused");
+}
+HostFloatingSave::~HostFloatingSave() {
+  if (saved_) KeRestoreFloatingPointState(area_);
 }
 
 void RefuseNextAllocation(const char (&tag)[5]) { Global().refusedTag = TagValue(tag); }

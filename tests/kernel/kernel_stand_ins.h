@@ -29,6 +29,34 @@ KernelLedger& Ledger();
 void ResetLedger();  // also disarms the refusals below
 uint32_t LiveBlocksWithTag(const char (&tag)[5]);
 
+// The floating-point state a host thread calls in. Code that computes in floating point must do
+// so inside a saved region (KeSaveFloatingPointState .. KeRestoreFloatingPointState); outside one
+// it would overwrite the caller's registers. Exposing unmasks the precision exception of the SSE
+// unit and of the x87 unit and clears their sticky flags, so on hardware any inexact operation
+// there traps. qemu-user (7.2) does not deliver these traps but does raise the sticky flags, and
+// a saved region ends with the caller's flags restored: a flag raised when the call returns was
+// raised outside every saved region. The property-handler stand-in reports such a handler itself.
+void ExposeUnsavedFloatingPoint();
+// The flags raised since exposing (0: nothing computed outside a saved region); masks the
+// precision exception again and clears the flags.
+uint32_t ConcealUnsavedFloatingPoint();
+// SSE flags in bits 0-5, x87 flags in bits 8-13.
+uint32_t FloatingExceptionFlags();
+
+// A saved region opened by the host itself around calls that compute in its floating-point
+// context (Process and the equaliser band setters).
+class HostFloatingSave {
+ public:
+  HostFloatingSave();
+  ~HostFloatingSave();
+  HostFloatingSave(const HostFloatingSave&) = delete;
+  HostFloatingSave& operator=(const HostFloatingSave&) = delete;
+
+ private:
+  alignas(8) uint8_t area_[32] = {};
+  bool saved_ = false;
+};
+
 // The next allocation with this tag fails (once).
 void RefuseNextAllocation(const char (&tag)[5]);
 // The next floating-point save fails with STATUS_ILLEGAL_FLOAT_CONTEXT (once).

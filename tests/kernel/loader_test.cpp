@@ -14,7 +14,7 @@
 #include "checked_call.h"
 #include "kernel_stand_ins.h"
 #include "pe_image.h"
-#include "tessil/tessil_properties.h"
+#include "tessil/tessil_facts.h"
 
 namespace tessil::kernel_test {
 namespace {
@@ -23,6 +23,7 @@ constexpr uint32_t kSuccess = 0;
 constexpr uint32_t kInvalidParameter = 0xC000000D;
 constexpr uint32_t kNotImplemented = 0xC0000002;
 constexpr uint32_t kInvalidBufferSize = 0xC0000206;
+constexpr uint32_t kIllegalFloatContext = 0xC000014A;
 
 // Interface slots as the host's table holds them.
 enum ManagerSlot : uint32_t {
@@ -40,21 +41,65 @@ PeImage& Image() {
   return image;
 }
 
+// Where a call may compute in floating point: nowhere outside the saved regions the image opens
+// itself, or (Process and the equaliser band setters, whose contract leaves the floating-point
+// state to the host) inside a region the host has saved.
+enum class FloatingPoint { kSavedByImage, kSavedByHost };
+
+// Runs `call` in the floating-point state a host thread has, and fails the test if anything was
+// computed in that state rather than in a saved region.
+template <typename Call>
+CallResult InCallersFloatingPoint(const char* what, uint32_t which, FloatingPoint context,
+                                  Call call) {
+  ExposeUnsavedFloatingPoint();
+  CallResult result;
+  if (context == FloatingPoint::kSavedByHost) {
+    HostFloatingSave save;
+    result = call();
+  } else {
+    result = call();
+  }
+  const uint32_t raised = ConcealUnsavedFloatingPoint();
+  EXPECT_EQ(raised, 0u) << what << " " << which
+                        << " computed in the caller's floating-point state (flags " << raised
+                        << ")";
+  return result;
+}
+
 // A call through slot `slot` of the object's interface table; every argument is one word and the
 // callee must remove them all (thiscall).
-uint32_t CallSlot(const void* object, uint32_t slot, std::initializer_list<uint32_t> arguments) {
+uint32_t CallSlot(const void* object, uint32_t slot, std::initializer_list<uint32_t> arguments,
+                  FloatingPoint context) {
   const void* const* table = *static_cast<const void* const* const*>(object);
   EXPECT_TRUE(Image().Contains(table[slot])) << "slot " << slot << " points outside the image";
-  const CallResult result = CheckedCall(table[slot], object, arguments);
+  const CallResult result = InCallersFloatingPoint(
+      "slot", slot, context, [&] { return CheckedCall(table[slot], object, arguments); });
   EXPECT_EQ(result.bytesRemoved, static_cast<int32_t>(4 * arguments.size()))
       << "slot " << slot << " is not thiscall";
   return result.value;
 }
 
+// The band setters redesign filters in the host's floating-point context, as Process computes in
+// it; every other slot saves what it computes in or computes nothing.
+uint32_t CallManager(const void* manager, uint32_t slot, std::initializer_list<uint32_t> arguments) {
+  const bool hostSaves = slot == kSetEqBandEnable || slot == kSetEqBandGain ||
+                         slot == kSetEqBandFrequency || slot == kSetEqBandQ;
+  return CallSlot(manager, slot, arguments,
+                  hostSaves ? FloatingPoint::kSavedByHost : FloatingPoint::kSavedByImage);
+}
+
+uint32_t CallProcessor(const void* processor, uint32_t slot,
+                       std::initializer_list<uint32_t> arguments) {
+  return CallSlot(processor, slot, arguments,
+                  slot == kProcess ? FloatingPoint::kSavedByHost : FloatingPoint::kSavedByImage);
+}
+
 uint32_t CallExport(const char* name, std::initializer_list<uint32_t> arguments) {
   void* function = Image().Export(name);
   EXPECT_NE(function, nullptr) << name;
-  const CallResult result = CheckedCall(function, nullptr, arguments);
+  const CallResult result = InCallersFloatingPoint(
+      name, 0, FloatingPoint::kSavedByImage,
+      [&] { return CheckedCall(function, nullptr, arguments); });
   EXPECT_EQ(result.bytesRemoved, static_cast<int32_t>(4 * arguments.size()))
       << name << " is not stdcall";
   return result.value;
@@ -101,7 +146,7 @@ struct Property {
   }
   uint32_t SendTo(void* manager) {
     PropertyRequest irp(&request, length, &value, sizeof value);
-    return CallSlot(manager, kHandlePropertyRequest, {Word(irp.irp())});
+    return CallManager(manager, kHandlePropertyRequest, {Word(irp.irp())});
   }
 };
 
@@ -140,31 +185,31 @@ TEST_F(KernelImage, InterfaceSlotsAndDeletingDestructor) {
   EXPECT_EQ(LiveBlocksWithTag("TsMc"), 1u);
 
   uint32_t word = 0xFFFFFFFF;
-  EXPECT_EQ(CallSlot(manager, kSetEnable, {0}), kSuccess);
-  EXPECT_EQ(CallSlot(manager, kGetEnable, {Word(&word)}), kSuccess);
+  EXPECT_EQ(CallManager(manager, kSetEnable, {0}), kSuccess);
+  EXPECT_EQ(CallManager(manager, kGetEnable, {Word(&word)}), kSuccess);
   EXPECT_EQ(word & 0xFF, 0u);
-  EXPECT_EQ(CallSlot(manager, kSetEqBandQ, {1, 2, Word(4.0f)}), kSuccess);
+  EXPECT_EQ(CallManager(manager, kSetEqBandQ, {1, 2, Word(4.0f)}), kSuccess);
   float q = 0.0f;
-  EXPECT_EQ(CallSlot(manager, kGetEqBandQ, {1, 2, Word(&q)}), kSuccess);
+  EXPECT_EQ(CallManager(manager, kGetEqBandQ, {1, 2, Word(&q)}), kSuccess);
   EXPECT_EQ(q, 4.0f);
-  EXPECT_EQ(CallSlot(manager, kSetEqBandFrequency, {0, 1, 2500}), kSuccess);
-  EXPECT_EQ(CallSlot(manager, kGetEqBandFrequency, {0, 1, Word(&word)}), kSuccess);
+  EXPECT_EQ(CallManager(manager, kSetEqBandFrequency, {0, 1, 2500}), kSuccess);
+  EXPECT_EQ(CallManager(manager, kGetEqBandFrequency, {0, 1, Word(&word)}), kSuccess);
   EXPECT_EQ(word, 2500u);
-  EXPECT_EQ(CallSlot(manager, kSetEqBandGain, {2, 0, Word(1.0f)}), kInvalidParameter);
-  EXPECT_EQ(CallSlot(manager, kGetEqBandEnable, {2, 0, Word(&word)}), kInvalidParameter);
+  EXPECT_EQ(CallManager(manager, kSetEqBandGain, {2, 0, Word(1.0f)}), kInvalidParameter);
+  EXPECT_EQ(CallManager(manager, kGetEqBandEnable, {2, 0, Word(&word)}), kInvalidParameter);
 
   // A processor released through slot 0 with the free flag, the other through Release.
-  void* first = reinterpret_cast<void*>(CallSlot(manager, kCreateProcessor, {}));
-  void* second = reinterpret_cast<void*>(CallSlot(manager, kCreateProcessor, {}));
+  void* first = reinterpret_cast<void*>(CallManager(manager, kCreateProcessor, {}));
+  void* second = reinterpret_cast<void*>(CallManager(manager, kCreateProcessor, {}));
   ASSERT_NE(first, nullptr);
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(LiveBlocksWithTag("TsPr"), 2u);
-  EXPECT_EQ(CallSlot(first, kInit, {48000, 16, 2, 0}), kSuccess);
-  EXPECT_EQ(CallSlot(first, kProcessorDeletingDestructor, {1}), Word(first));
+  EXPECT_EQ(CallProcessor(first, kInit, {48000, 16, 2, 0}), kSuccess);
+  EXPECT_EQ(CallProcessor(first, kProcessorDeletingDestructor, {1}), Word(first));
   EXPECT_EQ(LiveBlocksWithTag("TsPr"), 1u);
-  CallSlot(second, kProcessorRelease, {});
+  CallProcessor(second, kProcessorRelease, {});
   EXPECT_EQ(LiveBlocksWithTag("TsSt"), 0u);
-  CallSlot(manager, kManagerRelease, {});
+  CallManager(manager, kManagerRelease, {});
 }
 
 TEST_F(KernelImage, FailedAllocationOrFloatingSaveGivesNoManager) {
@@ -175,8 +220,8 @@ TEST_F(KernelImage, FailedAllocationOrFloatingSaveGivesNoManager) {
   void* manager = CreateManager();
   ASSERT_NE(manager, nullptr);
   RefuseNextAllocation("TsSt");
-  EXPECT_EQ(CallSlot(manager, kCreateProcessor, {}), 0u);
-  CallSlot(manager, kManagerDeletingDestructor, {1});
+  EXPECT_EQ(CallManager(manager, kCreateProcessor, {}), 0u);
+  CallManager(manager, kManagerDeletingDestructor, {1});
 }
 
 TEST_F(KernelImage, PropertyRequestsAsIrps) {
@@ -203,16 +248,65 @@ TEST_F(KernelImage, PropertyRequestsAsIrps) {
   PropertyRequest irp(&unknown.request, unknown.length, &unknown.value, 4);
   void* marker = &irp;
   irp.SetDriverContext(3, marker);
-  EXPECT_EQ(CallSlot(manager, kHandlePropertyRequest, {Word(irp.irp())}), kNotImplemented);
+  EXPECT_EQ(CallManager(manager, kHandlePropertyRequest, {Word(irp.irp())}), kNotImplemented);
   EXPECT_EQ(irp.DriverContext(3), marker);
   irp.SetMajorFunction(0x03);
-  EXPECT_EQ(CallSlot(manager, kHandlePropertyRequest, {Word(irp.irp())}), kNotImplemented);
+  EXPECT_EQ(CallManager(manager, kHandlePropertyRequest, {Word(irp.irp())}), kNotImplemented);
 
   Property shortBand(KSPROPERTY_TESSIL_EQ_BAND_GAIN, true);
   shortBand.length = sizeof(TESSIL_CHANNEL_PROPERTY);
   EXPECT_EQ(shortBand.SendTo(manager), kInvalidBufferSize);
   EXPECT_GE(Ledger().propertyHandlerCalls, 5u);
-  CallSlot(manager, kManagerRelease, {});
+  CallManager(manager, kManagerRelease, {});
+}
+
+// Every property handler and every interface slot, live (a processor is initialised, so a
+// setting redesigns its filters), called in the floating-point state of a host thread: nothing may
+// compute in it outside a saved region, and every handler passes a refused save on.
+TEST_F(KernelImage, NothingComputesInTheCallersFloatingPointState) {
+  void* manager = CreateManager();
+  ASSERT_NE(manager, nullptr);
+  void* processor = reinterpret_cast<void*>(CallManager(manager, kCreateProcessor, {}));
+  ASSERT_NE(processor, nullptr);
+  ASSERT_EQ(CallProcessor(processor, kInit, {48000, 16, 2, 0}), kSuccess);
+  for (const TESSIL_PROPERTY_FACTS& facts : kTessilPropertyFacts) {
+    const auto request = [&](bool get, LONG value) {
+      Property property(facts.Id, get, static_cast<uint32_t>(value));
+      if (facts.Scope != TESSIL_SCOPE_STREAM) property.Band(1, 2);
+      return property;
+    };
+    // A value other than the current one, so that whatever it redesigns is redesigned.
+    const LONG changed = facts.Maximum != facts.Default ? facts.Maximum : facts.Minimum;
+    EXPECT_EQ(request(false, changed).SendTo(manager), kSuccess) << facts.Identifier;
+    Property get = request(true, 0);
+    EXPECT_EQ(get.SendTo(manager), kSuccess) << facts.Identifier;
+    EXPECT_EQ(static_cast<LONG>(get.value), changed) << facts.Identifier;
+    RefuseNextFloatingSave();
+    EXPECT_EQ(request(false, facts.Default).SendTo(manager), kIllegalFloatContext)
+        << facts.Identifier;
+    RefuseNextFloatingSave();
+    EXPECT_EQ(request(true, 0).SendTo(manager), kIllegalFloatContext) << facts.Identifier;
+  }
+  EXPECT_EQ(Ledger().propertyHandlerCalls, 4 * kTessilPropertyCount);
+
+  uint32_t word = 0;
+  float value = 0.0f;
+  EXPECT_EQ(CallManager(manager, kSetEnable, {1}), kSuccess);
+  EXPECT_EQ(CallManager(manager, kGetEnable, {Word(&word)}), kSuccess);
+  EXPECT_EQ(CallManager(manager, kSetEqEnable, {0, 0}), kSuccess);
+  EXPECT_EQ(CallManager(manager, kGetEqEnable, {0, Word(&word)}), kSuccess);
+  EXPECT_EQ(CallManager(manager, kSetEqBandEnable, {0, 1, 0}), kSuccess);
+  EXPECT_EQ(CallManager(manager, kGetEqBandEnable, {0, 1, Word(&word)}), kSuccess);
+  EXPECT_EQ(CallManager(manager, kSetEqBandGain, {0, 1, Word(2.0f)}), kSuccess);
+  EXPECT_EQ(CallManager(manager, kGetEqBandGain, {0, 1, Word(&value)}), kSuccess);
+  EXPECT_EQ(CallManager(manager, kSetEqBandFrequency, {0, 1, 3000}), kSuccess);
+  EXPECT_EQ(CallManager(manager, kGetEqBandFrequency, {0, 1, Word(&word)}), kSuccess);
+  EXPECT_EQ(CallManager(manager, kSetEqBandQ, {0, 1, Word(0.5f)}), kSuccess);
+  EXPECT_EQ(CallManager(manager, kGetEqBandQ, {0, 1, Word(&value)}), kSuccess);
+  std::vector<float> buffer(2 * 480, 1000.0f);
+  CallProcessor(processor, kProcess, {Word(buffer.data()), 480, Word(buffer.data()), 0});
+  EXPECT_EQ(CallProcessor(processor, kProcessorDeletingDestructor, {1}), Word(processor));
+  CallManager(manager, kManagerRelease, {});
 }
 
 std::vector<float> ReadFloats(const std::string& name) {
@@ -235,9 +329,9 @@ void ExpectStreamMatches(const StreamVector& vector) {
   void* manager = CreateManager();
   ASSERT_NE(manager, nullptr);
   vector.configure(manager);
-  void* processor = reinterpret_cast<void*>(CallSlot(manager, kCreateProcessor, {}));
+  void* processor = reinterpret_cast<void*>(CallManager(manager, kCreateProcessor, {}));
   ASSERT_NE(processor, nullptr);
-  ASSERT_EQ(CallSlot(processor, kInit, {vector.rate, 16, 2, 0}), kSuccess);
+  ASSERT_EQ(CallProcessor(processor, kInit, {vector.rate, 16, 2, 0}), kSuccess);
   const std::vector<float> input = ReadFloats(std::string(vector.name) + ".in.f32");
   const std::vector<float> expected = ReadFloats(std::string(vector.name) + ".out.f32");
   ASSERT_EQ(input.size(), expected.size());
@@ -245,7 +339,7 @@ void ExpectStreamMatches(const StreamVector& vector) {
   const uint32_t frames = static_cast<uint32_t>(input.size() / 2);
   for (uint32_t start = 0; start < frames; start += vector.bufferFrames) {
     const uint32_t count = std::min(vector.bufferFrames, frames - start);
-    CallSlot(processor, kProcess, {Word(&input[2 * start]), count, Word(&output[2 * start]), 0});
+    CallProcessor(processor, kProcess, {Word(&input[2 * start]), count, Word(&output[2 * start]), 0});
   }
   size_t mismatches = 0, first = 0;
   for (size_t i = 0; i < output.size(); ++i) {
@@ -253,8 +347,8 @@ void ExpectStreamMatches(const StreamVector& vector) {
   }
   EXPECT_EQ(mismatches, 0u) << vector.name << ": first difference at sample " << first << ": "
                             << output[first] << " instead of " << expected[first];
-  CallSlot(processor, kProcessorRelease, {});
-  CallSlot(manager, kManagerRelease, {});
+  CallProcessor(processor, kProcessorRelease, {});
+  CallManager(manager, kManagerRelease, {});
 }
 
 TEST_F(KernelImage, EveryStreamVectorBitForBit) {
@@ -263,7 +357,7 @@ TEST_F(KernelImage, EveryStreamVectorBitForBit) {
       {"stream44-defaults-441", 44100, 441, [](void*) {}},
       {"stream48-bypass-480", 48000, 480,
        [](void* m) {
-         EXPECT_EQ(CallSlot(m, kSetEnable, {0}), kSuccess);
+         EXPECT_EQ(CallManager(m, kSetEnable, {0}), kSuccess);
          EXPECT_EQ(SetProperty(m, KSPROPERTY_TESSIL_BYPASS_GAIN, -12), kSuccess);
        }},
       {"stream48-coreoff-480", 48000, 480,
@@ -276,16 +370,16 @@ TEST_F(KernelImage, EveryStreamVectorBitForBit) {
          EXPECT_EQ(SetProperty(m, KSPROPERTY_TESSIL_HIGHPASS_ORDER, 3), kSuccess);
          EXPECT_EQ(SetProperty(m, KSPROPERTY_TESSIL_LOWPASS_FREQUENCY, 9000), kSuccess);
          EXPECT_EQ(SetProperty(m, KSPROPERTY_TESSIL_LOWPASS_ORDER, 5), kSuccess);
-         EXPECT_EQ(CallSlot(m, kSetEqBandGain, {0, 0, Word(1.9952623844146729f)}), kSuccess);
-         EXPECT_EQ(CallSlot(m, kSetEqBandFrequency, {0, 0, 200}), kSuccess);
-         EXPECT_EQ(CallSlot(m, kSetEqBandQ, {0, 0, Word(0.699999988079071f)}), kSuccess);
+         EXPECT_EQ(CallManager(m, kSetEqBandGain, {0, 0, Word(1.9952623844146729f)}), kSuccess);
+         EXPECT_EQ(CallManager(m, kSetEqBandFrequency, {0, 0, 200}), kSuccess);
+         EXPECT_EQ(CallManager(m, kSetEqBandQ, {0, 0, Word(0.699999988079071f)}), kSuccess);
          EXPECT_EQ(Property(KSPROPERTY_TESSIL_EQ_BAND_GAIN, false, static_cast<uint32_t>(-6))
                        .Band(1, 2).SendTo(m), kSuccess);
          EXPECT_EQ(Property(KSPROPERTY_TESSIL_EQ_BAND_FREQUENCY, false, 3000).Band(1, 2).SendTo(m),
                    kSuccess);
          EXPECT_EQ(Property(KSPROPERTY_TESSIL_EQ_BAND_Q, false, 400).Band(1, 2).SendTo(m),
                    kSuccess);
-         EXPECT_EQ(CallSlot(m, kSetEqBandEnable, {0, 3, 0}), kSuccess);
+         EXPECT_EQ(CallManager(m, kSetEqBandEnable, {0, 3, 0}), kSuccess);
          EXPECT_EQ(SetProperty(m, KSPROPERTY_TESSIL_OUTPUT_STAGE_AMOUNT, 50), kSuccess);
          EXPECT_EQ(SetProperty(m, KSPROPERTY_TESSIL_CORE_LEVEL, 35), kSuccess);
          EXPECT_EQ(SetProperty(m, KSPROPERTY_TESSIL_CORE_WEIGHTING, 0), kSuccess);

@@ -170,18 +170,22 @@ TEST_F(PropertySet, RequestsThatAreNotOursOrAreMalformed) {
   EXPECT_EQ(manager_->HandlePropertyRequest(irp), STATUS_NOT_IMPLEMENTED);
 }
 
-TEST_F(PropertySet, FailedFloatingPointSavesArePassedOnByTheFloatHandlersOnly) {
-  LONG value = -6;
-  FailFloatingPointSaves(STATUS_ILLEGAL_FLOAT_CONTEXT);
-  EXPECT_EQ(Send(KSPROPERTY_TESSIL_INPUT_GAIN, KSPROPERTY_TYPE_SET, value),
-            STATUS_ILLEGAL_FLOAT_CONTEXT);
-  EXPECT_EQ(Get(KSPROPERTY_TESSIL_INPUT_GAIN), 0);  // nothing changed
-  FailFloatingPointSaves(STATUS_ILLEGAL_FLOAT_CONTEXT);
-  EXPECT_EQ(Send(KSPROPERTY_TESSIL_EQ_BAND_FREQUENCY, KSPROPERTY_TYPE_GET, value, 0, 0),
-            STATUS_ILLEGAL_FLOAT_CONTEXT);
-  FailFloatingPointSaves(STATUS_ILLEGAL_FLOAT_CONTEXT);
-  EXPECT_EQ(Set(KSPROPERTY_TESSIL_HIGHPASS_ORDER, 4), STATUS_SUCCESS);  // saves nothing
-  ResetPlatformHooks();
+// Every handler reaches code that computes in floating point (a switch or an order redesigns
+// filters), so every one saves first and passes a refused save on with nothing touched.
+TEST_F(PropertySet, EveryHandlerPassesOnAFailedFloatingPointSave) {
+  for (const TESSIL_PROPERTY_FACTS& facts : kTessilPropertyFacts) {
+    const ULONG channel = facts.Scope == TESSIL_SCOPE_STREAM ? 0 : 1;
+    const ULONG band = facts.Scope == TESSIL_SCOPE_BAND ? 2 : 0;
+    const LONG changed = facts.Maximum != facts.Default ? facts.Maximum : facts.Minimum;
+    for (const ULONG flags : {ULONG{KSPROPERTY_TYPE_SET}, ULONG{KSPROPERTY_TYPE_GET}}) {
+      LONG value = changed;
+      FailFloatingPointSaves(STATUS_ILLEGAL_FLOAT_CONTEXT);
+      EXPECT_EQ(Send(facts.Id, flags, value, channel, band), STATUS_ILLEGAL_FLOAT_CONTEXT)
+          << facts.Identifier;
+      EXPECT_EQ(value, changed) << facts.Identifier;
+    }
+    EXPECT_EQ(Get(facts.Id, channel, band), facts.Default) << facts.Identifier;
+  }
   EXPECT_EQ(OutstandingFloatingPointSaves(), 0u);
 }
 
