@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <new>
+#include <system_error>
 
 namespace tessil::cli {
 
@@ -30,6 +31,11 @@ std::string Quoted(std::string_view given) {
 
 std::string ErrorText(const std::exception& error) {
   if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) return "out of memory";
+  // A thread that cannot start lacks memory for its stack, in practice.
+  if (const auto* system = dynamic_cast<const std::system_error*>(&error);
+      system != nullptr && system->code() == std::errc::resource_unavailable_try_again) {
+    return "out of memory (no thread could be started)";
+  }
   return error.what();
 }
 

@@ -37,7 +37,11 @@ LoudnessMeter::LoudnessMeter(int channels, int sampleRate, bool enabled, const s
   for (size_t c = 0; state_ != nullptr && c < loudnessChannels.size(); ++c) {
     ebur128_set_channel(state_, static_cast<unsigned>(c), loudnessChannels[c]);
   }
-  if (state_ != nullptr) thread_ = std::thread([this] { Run(); });
+  if (state_ == nullptr) return;
+  // Room for every chunk that can be in flight, so that the meter's thread never allocates: out
+  // of memory there could not be reported.
+  spare_.reserve(std::max<size_t>(2, kMaximumQueuedSamples / (chunkFrames_ * static_cast<size_t>(channels_))) + 2);
+  thread_ = std::thread([this] { Run(); });
 }
 
 LoudnessMeter::~LoudnessMeter() {
