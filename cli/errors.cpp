@@ -29,6 +29,12 @@ std::string Quoted(std::string_view given) {
   return text;
 }
 
+std::string Decimal(double value, int digits) {
+  char text[64];
+  std::snprintf(text, sizeof(text), "%.*f", digits, value);
+  return text;
+}
+
 std::string ErrorText(const std::exception& error) {
   if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) return "out of memory";
   // A thread that cannot start lacks memory for its stack, in practice.

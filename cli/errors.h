@@ -16,6 +16,9 @@ inline constexpr int kExitUsage = 2;
 // characters quoted, the rest counted.
 std::string Quoted(std::string_view given);
 
+// `value` with `digits` decimals, for numbers in messages: "-16.0".
+std::string Decimal(double value, int digits);
+
 // An exception that is not a CliError in words fit for the user: "out of memory" for bad_alloc,
 // never a library's internal name.
 std::string ErrorText(const std::exception& error);

@@ -18,12 +18,6 @@ constexpr int kMaximumGuesses = 10;
 // moves the loudness (the core is off, or the untouched channels carry the programme).
 constexpr double kNoGripLu = 0.05;
 
-std::string Decimal(double value, int digits) {
-  char text[64];
-  std::snprintf(text, sizeof(text), "%.*f", digits, value);
-  return text;
-}
-
 struct Point {
   TrialFigures trial;
   double gainDb;  // the ceiling's

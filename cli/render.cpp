@@ -27,12 +27,6 @@ using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
 
-std::string Decimal(double value, int digits) {
-  char text[64];
-  std::snprintf(text, sizeof(text), "%.*f", digits, value);
-  return text;
-}
-
 // Host frames to and from the audio files in large pieces, whatever the buffers: a system call
 // for every 480 frames would cost more than the effect itself. A piece holds the same number of
 // samples whatever the channel count.
@@ -327,6 +321,169 @@ void DescribeChannels(const ChannelLayout& layout, int channels, FileReport* rep
   for (int c = 0; c < channels; ++c) report->channelNames.push_back(ChannelName(layout, c));
 }
 
+// One file's render in its three steps: plan the level and the host gain (trials when a promise
+// needs them), stream the last pass into the output, and describe what was done.
+class FileRender {
+ public:
+  FileRender(const RenderContext& context, const RenderJob& job, AudioReader* reader, const Container& container)
+      : options_(context.commandLine->render),
+        job_(job),
+        reader_(*reader),
+        layout_(reader->Layout()),
+        channels_(reader->Channels()),
+        shape_(Shape(options_, *reader)),
+        outputFormat_(ChooseOutputFormat(container, options_.encoding, reader->Format(), job.output)),
+        promises_(!std::isnan(options_.targetLufs) || !std::isnan(options_.ceilingDbtp)),
+        measureFile_(IsLossyFormat(outputFormat_) && !IsStandardStream(job.output)),
+        loudnessChannels_(LoudnessChannels(layout_, channels_)),
+        before_(channels_, shape_.rate, options_.report, loudnessChannels_),
+        passes_(context, job, reader, shape_),
+        managers_(context) {
+    writer_ = OpenWriter();
+    report_.settings = context.settings;
+  }
+
+  // Plan: the level and the host gain, from trials when a promise needs them.
+  void Plan() {
+    const RunTrial trial = [&](int level) {
+      LoudnessMeter measured(channels_, shape_.rate, true, loudnessChannels_);
+      Pass(level, &measured, 0.0, nullptr);
+      const LoudnessFigures figures = measured.Figures();
+      return TrialFigures{level, figures.integratedLufs, figures.truePeakDbtp};
+    };
+    if (!std::isnan(options_.targetLufs)) {
+      passes_.ExpectPasses(kExpectedTrials + 1);
+      choice_ = SearchLevel(options_.targetLufs, options_.ceilingDbtp, trial, job_.input);
+      passes_.ExpectPasses(choice_.trials + 1);
+      report_.targetUsed = true;
+      report_.targetLufs = options_.targetLufs;
+      report_.targetCoreLevel = choice_.trial.level;
+      report_.settings.push_back("core-level=" + std::to_string(choice_.trial.level) + " (found for --target)");
+    } else if (!std::isnan(options_.ceilingDbtp)) {
+      passes_.ExpectPasses(2);
+      choice_ = KeepCeiling(options_.ceilingDbtp, trial);
+    }
+  }
+
+  // Stream: the last pass into the output, measured as written, lossy output as it decodes. Where
+  // the encoder moved a lossy output past a promise, the render is made again with the gain
+  // aimed by what it added; a promise still missed after that is a failure.
+  void Stream() {
+    std::string missed;
+    for (int attempt = 0;; ++attempt) {
+      LoudnessMeter after(channels_, shape_.rate, options_.report || promises_, loudnessChannels_);
+      output_ = Pass(choice_.trial.level, measureFile_ ? nullptr : &after, choice_.hostGainDb, writer_.get());
+      AudioWriter::FrameSink readBack;
+      if (measureFile_ && (options_.report || promises_)) {
+        readBack = [&](const float* frames, size_t count) { after.AddHost(frames, count, 1); };
+      }
+      written_ = writer_->Finish(readBack);
+      report_.after = after.Figures();
+      report_.outputMeasuredFromFile = measureFile_;
+      missed = promises_ ? MissedPromise(options_, report_, layout_) : std::string();
+      if (missed.empty() || !measureFile_ || attempt == kEncoderRetries) break;
+      if (!std::isnan(options_.ceilingDbtp) && report_.after.truePeakDbtp > options_.ceilingDbtp) {
+        choice_.hostGainDb -= report_.after.truePeakDbtp - options_.ceilingDbtp + 0.05;
+      } else if (!std::isnan(options_.targetLufs)) {
+        choice_.hostGainDb = std::min(0.0, choice_.hostGainDb + options_.targetLufs - report_.after.integratedLufs);
+      }
+      writer_ = OpenWriter();
+    }
+    if (!missed.empty()) throw CliError(job_.output + ": cannot keep the promise: " + missed + "; nothing written");
+    writer_->Publish();
+  }
+
+  // Measure: what the report says.
+  FileReport Describe(Clock::time_point wallStart) {
+    FileReport& report = report_;
+    report.input = job_.input;
+    report.output = job_.output;
+    report.inputFormat = FormatName(reader_.Format());
+    report.outputFormat = FormatName(written_.format);
+    report.sampleRate = shape_.rate;
+    report.processingRate = output_.processingRate;
+    report.channels = channels_;
+    report.processedChannels = std::min(channels_, 2);
+    DescribeChannels(layout_, channels_, &report);
+    report.hostBits = shape_.bits;
+    report.bufferFrames = options_.bufferFrames;
+    report.frames = output_.stream.frames;
+    report.aligned = options_.align;
+    report.latencyFrames = options_.align ? output_.latency : 0;
+    report.processSeconds = Seconds(output_.stream.processing);
+    for (const int64_t count : output_.stream.clipped) report.clippedSamples += count;
+    report.before = before_.Figures();
+    report.targetIterations = choice_.trials;
+    report.ceilingUsed = !std::isnan(options_.ceilingDbtp);
+    report.ceilingDbtp = options_.ceilingDbtp;
+    report.hostGainDb = choice_.hostGainDb;
+    report.wallSeconds = Seconds(Clock::now() - wallStart);
+
+    AddChannelNote(job_, layout_, channels_, &report);
+    AddInputNotes(job_, layout_, passes_.Repairs(), &report);
+    AddFigureNotes(job_.input, report.before, report.frames, shape_.rate, &report);
+    AddFigureNotes(job_.output, report.after, report.frames, shape_.rate, &report);
+    AddOutputNotes(job_, layout_, output_.stream, &report);
+    if (!writer_->LayoutLoss().empty()) report.warnings.push_back(job_.output + ": " + writer_->LayoutLoss());
+    if (report.after.measured && report.after.truePeakDbtp > 0.0) {
+      report.warnings.push_back(job_.output + ": true peak " + Decimal(report.after.truePeakDbtp, 2) + " dBTP in " +
+                                DescribeChannel(layout_, LoudestChannel(report.after)) + " is above 0 dBTP" +
+                                (measureFile_ ? " after encoding" : ""));
+    }
+    return report;
+  }
+
+ private:
+  static StreamShape Shape(const RenderOptions& options, const AudioReader& reader) {
+    StreamShape shape{};
+    shape.rate = reader.SampleRate();
+    shape.bits = options.bits != 0 ? options.bits : DefaultHostBits(reader.Format());
+    shape.channels = reader.Channels();
+    shape.bufferFrames = static_cast<size_t>(options.bufferFrames);
+    shape.align = options.align;
+    return shape;
+  }
+
+  std::unique_ptr<AudioWriter> OpenWriter() {
+    WriteOptions writeOptions;
+    writeOptions.overwrite = options_.overwrite;
+    writeOptions.quality = options_.quality;
+    writeOptions.expectedFrames = reader_.Frames();
+    writeOptions.layout = layout_;
+    auto writer = std::make_unique<AudioWriter>(job_.output, outputFormat_, shape_.rate, channels_, writeOptions);
+    writer->CopyMetadata(reader_);
+    return writer;
+  }
+
+  // A pass at `level` (0: the run's own settings). The first pass, whichever it is, also measures
+  // the input and finds out how much of it decodes.
+  PassResult Pass(int level, LoudnessMeter* output, double gainDb, AudioWriter* writer) {
+    const bool first = !passes_.Started();
+    PassResult pass = passes_.Run(managers_.ForLevel(level), {first ? &before_ : nullptr, output}, gainDb, writer);
+    if (first) CheckLength(job_, reader_, pass.inputFrames, &report_);
+    return pass;
+  }
+
+  const RenderOptions& options_;
+  const RenderJob& job_;
+  AudioReader& reader_;
+  const ChannelLayout& layout_;
+  int channels_;
+  StreamShape shape_;
+  int outputFormat_;
+  bool promises_;
+  bool measureFile_;
+  std::vector<int> loudnessChannels_;
+  LoudnessMeter before_;
+  FilePasses passes_;
+  TrialManagers managers_;
+  std::unique_ptr<AudioWriter> writer_;
+  LevelChoice choice_;
+  PassResult output_;
+  WrittenFile written_;
+  FileReport report_;
+};
+
 }  // namespace
 
 FileReport RenderFile(const RenderContext& context, const RenderJob& job) {
@@ -337,135 +494,11 @@ FileReport RenderFile(const RenderContext& context, const RenderJob& job) {
   const Container& container = ContainerForOutput(job.output, options.type);
   AudioReader reader(job.input);
   if (context.progress != nullptr) context.progress->AddFile(reader.Frames());
-  const int channels = reader.Channels();
-  if (channels > 0xFFFF) throw CliError(job.input + ": too many channels for a stream");
-  const ChannelLayout& layout = reader.Layout();
-  StreamShape shape{};
-  shape.rate = reader.SampleRate();
-  shape.bits = options.bits != 0 ? options.bits : DefaultHostBits(reader.Format());
-  shape.channels = channels;
-  shape.bufferFrames = static_cast<size_t>(options.bufferFrames);
-  shape.align = options.align;
-
-  const int outputFormat = ChooseOutputFormat(container, options.encoding, reader.Format(), job.output);
-  WriteOptions writeOptions;
-  writeOptions.overwrite = options.overwrite;
-  writeOptions.quality = options.quality;
-  writeOptions.expectedFrames = reader.Frames();
-  writeOptions.layout = layout;
-  const auto openWriter = [&] {
-    auto writer = std::make_unique<AudioWriter>(job.output, outputFormat, shape.rate, channels, writeOptions);
-    writer->CopyMetadata(reader);
-    return writer;
-  };
-  std::unique_ptr<AudioWriter> writer = openWriter();
-
-  const bool promises = !std::isnan(options.targetLufs) || !std::isnan(options.ceilingDbtp);
-  const bool lossy = IsLossyFormat(outputFormat);
-  const bool measureFile = lossy && !IsStandardStream(job.output);
-  const bool measureOutput = options.report || promises;
-  const std::vector<int> loudnessChannels = LoudnessChannels(layout, channels);
-  LoudnessMeter before(channels, shape.rate, options.report, loudnessChannels);
-  FileReport report;
-  report.settings = context.settings;
-  FilePasses passes(context, job, &reader, shape);
-  TrialManagers managers(context);
-
-  // Plan: the level and the host gain, from trials when a promise needs them. The first pass,
-  // whichever it is, also measures the input and finds out how much of it decodes.
-  LevelChoice choice;
-  const auto firstMeters = [&](LoudnessMeter* output) {
-    return PassMeters{passes.Started() ? nullptr : &before, output};
-  };
-  const auto afterFirst = [&](const PassResult& pass) {
-    CheckLength(job, reader, pass.inputFrames, &report);
-  };
-  const RunTrial trial = [&](int level) {
-    LoudnessMeter measured(channels, shape.rate, true, loudnessChannels);
-    const PassMeters meters = firstMeters(&measured);
-    const PassResult pass = passes.Run(managers.ForLevel(level), meters, 0.0, nullptr);
-    if (meters.input != nullptr) afterFirst(pass);
-    const LoudnessFigures figures = measured.Figures();
-    return TrialFigures{level, figures.integratedLufs, figures.truePeakDbtp};
-  };
-  if (!std::isnan(options.targetLufs)) {
-    passes.ExpectPasses(kExpectedTrials + 1);
-    choice = SearchLevel(options.targetLufs, options.ceilingDbtp, trial, job.input);
-    passes.ExpectPasses(choice.trials + 1);
-    report.targetUsed = true;
-    report.targetLufs = options.targetLufs;
-    report.targetCoreLevel = choice.trial.level;
-    report.settings.push_back("core-level=" + std::to_string(choice.trial.level) + " (found for --target)");
-  } else if (!std::isnan(options.ceilingDbtp)) {
-    passes.ExpectPasses(2);
-    choice = KeepCeiling(options.ceilingDbtp, trial);
-  }
-
-  // Stream: the last pass into the output, measured as written; lossy output as it decodes.
-  std::string missed;
-  PassResult output;
-  WrittenFile written;
-  for (int attempt = 0;; ++attempt) {
-    LoudnessMeter after(channels, shape.rate, measureOutput, loudnessChannels);
-    const PassMeters meters = firstMeters(measureFile ? nullptr : &after);
-    output = passes.Run(managers.ForLevel(choice.trial.level), meters, choice.hostGainDb, writer.get());
-    if (meters.input != nullptr) afterFirst(output);
-    AudioWriter::FrameSink readBack;
-    if (measureFile && measureOutput) {
-      readBack = [&](const float* frames, size_t count) { after.AddHost(frames, count, 1); };
-    }
-    written = writer->Finish(readBack);
-    report.after = after.Figures();
-    report.outputMeasuredFromFile = measureFile;
-    missed = promises ? MissedPromise(options, report, layout) : std::string();
-    if (missed.empty() || !measureFile || attempt == kEncoderRetries) break;
-    // The encoder moved the output: render again, the gain aimed by what it added.
-    if (!std::isnan(options.ceilingDbtp) && report.after.truePeakDbtp > options.ceilingDbtp) {
-      choice.hostGainDb -= report.after.truePeakDbtp - options.ceilingDbtp + 0.05;
-    } else if (!std::isnan(options.targetLufs)) {
-      choice.hostGainDb = std::min(0.0, choice.hostGainDb + options.targetLufs - report.after.integratedLufs);
-    }
-    writer = openWriter();
-  }
-  if (!missed.empty()) throw CliError(job.output + ": cannot keep the promise: " + missed + "; nothing written");
-  writer->Publish();
-
-  // Measure: what the report says.
-  report.input = job.input;
-  report.output = job.output;
-  report.inputFormat = FormatName(reader.Format());
-  report.outputFormat = FormatName(written.format);
-  report.sampleRate = shape.rate;
-  report.processingRate = output.processingRate;
-  report.channels = channels;
-  report.processedChannels = std::min(channels, 2);
-  DescribeChannels(layout, channels, &report);
-  report.hostBits = shape.bits;
-  report.bufferFrames = options.bufferFrames;
-  report.frames = output.stream.frames;
-  report.aligned = options.align;
-  report.latencyFrames = options.align ? output.latency : 0;
-  report.processSeconds = Seconds(output.stream.processing);
-  for (const int64_t count : output.stream.clipped) report.clippedSamples += count;
-  report.before = before.Figures();
-  report.targetIterations = choice.trials;
-  report.ceilingUsed = !std::isnan(options.ceilingDbtp);
-  report.ceilingDbtp = options.ceilingDbtp;
-  report.hostGainDb = choice.hostGainDb;
-  report.wallSeconds = Seconds(Clock::now() - wallStart);
-
-  AddChannelNote(job, layout, channels, &report);
-  AddInputNotes(job, layout, passes.Repairs(), &report);
-  AddFigureNotes(job.input, report.before, report.frames, shape.rate, &report);
-  AddFigureNotes(job.output, report.after, report.frames, shape.rate, &report);
-  AddOutputNotes(job, layout, output.stream, &report);
-  if (!writer->LayoutLoss().empty()) report.warnings.push_back(job.output + ": " + writer->LayoutLoss());
-  if (report.after.measured && report.after.truePeakDbtp > 0.0) {
-    report.warnings.push_back(job.output + ": true peak " + Decimal(report.after.truePeakDbtp, 2) + " dBTP in " +
-                              DescribeChannel(layout, LoudestChannel(report.after)) + " is above 0 dBTP" +
-                              (measureFile ? " after encoding" : ""));
-  }
-  return report;
+  if (reader.Channels() > 0xFFFF) throw CliError(job.input + ": too many channels for a stream");
+  FileRender render(context, job, &reader, container);
+  render.Plan();
+  render.Stream();
+  return render.Describe(wallStart);
 }
 
 FileReport AnalyseFile(const std::string& path, Progress* progress) {
