@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Process speed of this tree against an older build, side by side in one run.
 #
-#   bench/compare_process.sh [BASELINE_COMMIT]     (default bbf0040, the first complete driver)
+#   bench/compare_process.sh [BASELINE_COMMIT]     (default 00a5765, before the glue went vector)
 #
 # Builds the older commit's module in a temporary worktree (kept under build-bench/ for reuse),
 # builds this tree's module, then runs both in one benchmark program with the runs interleaved at
@@ -9,7 +9,7 @@
 # inside Process for one second of audio. REPETITIONS (default 10) sets the number of runs.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-baseline=${1:-bbf0040}
+baseline=${1:-00a5765}
 repetitions=${REPETITIONS:-10}
 work=$root/build-bench
 mkdir -p "$work"

@@ -113,7 +113,7 @@ void LoudnessMeter::Run() {
 
 void LoudnessMeter::Measure(Chunk& chunk) {
   ebur128_add_frames_float(state_, chunk.samples.data(), chunk.frames);
-  peaks_.Add(chunk.samples.data(), chunk.frames);
+  peaks_.AddInterleaved(chunk.samples.data(), chunk.frames);
 }
 
 LoudnessFigures LoudnessMeter::Figures() {

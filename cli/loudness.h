@@ -1,5 +1,5 @@
 // Loudness and peak figures of a signal: integrated loudness and loudness range with libebur128
-// (ITU-R BS.1770 / EBU R 128), sample and true peak with the interpolator in true_peak.h. Each
+// (ITU-R BS.1770 / EBU R 128), sample and true peak with the interpolator in host/true_peak.h. Each
 // meter measures on a thread of its own while the stream runs.
 #pragma once
 
@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "cli/true_peak.h"
+#include "host/true_peak.h"
 
 namespace tessil::cli {
 
@@ -53,7 +53,7 @@ class LoudnessMeter {
   ebur128_state* state_ = nullptr;
   int channels_;
   size_t chunkFrames_;  // fewer for more channels: a chunk's bytes stay the same
-  TruePeakMeter peaks_;
+  host::TruePeakMeter peaks_;
 
   Chunk filling_;  // added on the caller's thread, not yet handed over
 

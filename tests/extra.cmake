@@ -7,8 +7,8 @@ if(TESSIL_BUILD_CLI)
   # The report's meter is tested in-process against libebur128 itself. util: forkpty, for running
   # the binary on a pseudo-terminal.
   tessil_test_program(tests_cli SOURCES ${tests_cli_sources} ${CMAKE_SOURCE_DIR}/cli/loudness.cpp
-    ${CMAKE_SOURCE_DIR}/cli/true_peak.cpp ${CMAKE_SOURCE_DIR}/cli/stored_length.cpp
-    LIBRARIES PkgConfig::TESTS_CLI_SNDFILE PkgConfig::TESTS_CLI_EBUR128 util PREFIX "cli.")
+    ${CMAKE_SOURCE_DIR}/cli/stored_length.cpp
+    LIBRARIES tessil_host PkgConfig::TESTS_CLI_SNDFILE PkgConfig::TESTS_CLI_EBUR128 util PREFIX "cli.")
   if(TARGET tests_cli)
     target_include_directories(tests_cli PRIVATE ${CMAKE_SOURCE_DIR})
     # tessil_cli is defined after this folder is read; the generator expression resolves it later.

@@ -52,7 +52,7 @@ uint32_t EngineStateBlockSize() { return sizeof(EngineStateBlock); }
 void EngineInit(EngineContext* context) {
   // The owner hands over uninitialised pool memory; start from zeros so that no reset step reads
   // an indeterminate value (the band count's "previous" count, for one).
-  ZeroFill(context, sizeof(EngineContext), 0);
+  ZeroFill(context, sizeof(EngineContext));
   FilterInit(&context->highPassLeft, FilterKind::HighPass);
   FilterInit(&context->highPassRight, FilterKind::HighPass);
   FilterInit(&context->lowPassLeft, FilterKind::LowPass);
@@ -88,7 +88,6 @@ void EngineApplyDefaults(EngineContext* context) {
   EngineSetOutputGain(context, 1.0f);
   EngineSetBypassGain(context, 1.0f);
   EngineSetOutputStageAmount(context, 0.2f);
-  context->eqPlacement = 1;
 }
 
 int32_t EngineCopySettings(EngineContext* destination, const EngineContext* source) {

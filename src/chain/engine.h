@@ -32,8 +32,10 @@ struct EngineStateBlock {
   float equaliserRightArea[kEqualiserAreaEntries];
   CoreRegion core;  // both core channel states, then both core sample buffers
 };
-// With 32-bit pointers the block has the layout hosts of the kernel driver were built against:
-// six-word bindings, 71-entry filter areas and 44-entry equaliser areas, one after another.
+// The kernel image's bindings depend on this layout, which it has with its 32-bit pointers: each
+// FilterStateBinding is six words, each area holds exactly what its block lays out in it (71
+// entries for order 10, 44 for four bands; four-byte ring entries), one after another. Builds
+// with wider pointers have wider bindings.
 static_assert(sizeof(void*) != 4 ||
               (offsetof(EngineStateBlock, highPassLeftArea) == 2 * 24 &&
                offsetof(EngineStateBlock, lowPassLeftBinding) == 2 * 24 + 2 * 71 * 4 &&
@@ -54,7 +56,6 @@ struct EngineContext {
   // The words below may be written by the control plane while a block runs: access them only
   // through LoadRelaxed/StoreRelaxed (the setters and getters do).
   int32_t enabled;
-  int32_t eqPlacement;  // always 1: the equaliser works on the output, after the core's gain
   float inputGain;
   float outputGain;
   float bypassGain;
@@ -62,9 +63,10 @@ struct EngineContext {
   EngineStateBlock* stateBlock;
 };
 
-// The pipeline's scratch area: both analysis copies of the largest block, then the core's scratch.
+// The pipeline's scratch area for blocks of up to `frames` frames: both analysis copies, then the
+// core's scratch.
 inline constexpr int32_t kEngineMaxBlock = 960;
-inline constexpr int32_t kEngineScratchFloats = 2 * kEngineMaxBlock + kCoreScratchFloats;
+constexpr int32_t EngineScratchFloats(int32_t frames) { return 2 * frames + kCoreScratchFloats; }
 
 uint32_t EngineContextSize();
 uint32_t EngineStateBlockSize();

@@ -19,13 +19,19 @@ inline constexpr int32_t kSoftClipTableEntries = 129;
 extern const float kSoftClipTable[kSoftClipTableEntries];
 inline constexpr float kSoftClipTableScale = 32.0f;  // table steps per unit of magnitude
 
+// Entry k and entry k + 1 of kSoftClipTable side by side, so one load reads both ends of an
+// interpolation interval.
+struct SoftClipNeighbours {
+  float pairs[kSoftClipTableEntries - 1][2];
+};
+extern const SoftClipNeighbours kSoftClipNeighbours;
+
 // Linear interpolation in kSoftClipTable at |x|; the last entry for magnitudes of 4.0 and above.
 float SoftClipAttenuation(float x);
 
-// buffer[i] = x - x * SoftClipAttenuation(x) with x = drive[i * stride] * buffer[i]; stride 0
-// uses one drive for the whole buffer. Leaves the buffer alone when disabled or n <= 0. Returns 0.
-int32_t OutputStageProcess(const OutputStage* stage, float* buffer, const float* drive,
-                           int32_t stride, int32_t n);
+// buffer[i] = x - x * SoftClipAttenuation(x) with x = drive * buffer[i], for n samples. The
+// pipeline runs it only while the stage is enabled.
+void OutputStageProcess(float* buffer, float drive, int32_t n);
 
 int32_t OutputStageSetEnable(OutputStage* stage, int32_t enabled);  // 3 unless 0 or 1
 int32_t OutputStageGetEnable(const OutputStage* stage);

@@ -4,7 +4,7 @@
 
 namespace tessil {
 
-const float kSoftClipTable[kSoftClipTableEntries] = {
+constexpr float kSoftClipTable[kSoftClipTableEntries] = {
     0.0577280298f, 0.0578960069f, 0.0583997257f, 0.0592385195f,
     0.0604113005f, 0.0619165301f, 0.0637522414f, 0.0659160465f,
     0.0684051141f, 0.0712162033f, 0.0743456483f, 0.0777893737f,
@@ -39,5 +39,20 @@ const float kSoftClipTable[kSoftClipTableEntries] = {
     0.745195031f, 0.747027397f, 0.748666704f, 0.750081718f,
     0.751238108f,  // 128: magnitude 4.0 and above
 };
+
+namespace {
+
+constexpr SoftClipNeighbours Neighbours() {
+  SoftClipNeighbours neighbours{};
+  for (int32_t k = 0; k + 1 < kSoftClipTableEntries; ++k) {
+    neighbours.pairs[k][0] = kSoftClipTable[k];
+    neighbours.pairs[k][1] = kSoftClipTable[k + 1];
+  }
+  return neighbours;
+}
+
+}  // namespace
+
+const SoftClipNeighbours kSoftClipNeighbours = Neighbours();
 
 }  // namespace tessil

@@ -18,14 +18,11 @@ void Copy(const float* input, float* output, int32_t n) {
 }  // namespace
 
 // The control plane may change the enables, gains and amount while a block runs, so each is taken
-// once, at its first use, and the whole block follows the values taken: one block never mixes the
-// bypass and processing paths or two values of one gain.
+// once, at its first use, and the whole block follows the values taken: one block never mixes two
+// values of one switch or one gain.
 int32_t EngineProcessBlock(EngineContext* context, float* input[2], float* output[2],
                            float* scratch, int32_t n) {
-  const int32_t equaliseLeft = EqualiserGetEnabled(&context->equaliserLeft);
-  const int32_t equaliseRight = EqualiserGetEnabled(&context->equaliserRight);
-  const bool equalise = (equaliseLeft != 0 || equaliseRight != 0) && context->eqPlacement == 1;
-  if (n < 240 || n > kEngineMaxBlock) return kResultBadIndex;
+  if (n < kCoreFrameLength || n > kEngineMaxBlock) return kResultBadIndex;
 
   float* analysis[2] = {scratch, scratch + n};
   const float inputGain = EngineGetInputGain(context);
@@ -34,40 +31,22 @@ int32_t EngineProcessBlock(EngineContext* context, float* input[2], float* outpu
     analysis[1][i] = input[1][i] * inputGain;
   }
 
-  int32_t result;
   const bool highPass = FilterGetEnabled(&context->highPassLeft) != 0;
   const bool lowPass = FilterGetEnabled(&context->lowPassLeft) != 0;
   if (highPass && lowPass) {
-    if ((result = FilterProcessTwoPairs(&context->highPassLeft, &context->highPassRight,
-                                        &context->lowPassLeft, &context->lowPassRight,
-                                        analysis[0], analysis[1], n)) != 0) {
-      return result;
-    }
+    FilterProcessTwoPairs(&context->highPassLeft, &context->highPassRight, &context->lowPassLeft,
+                          &context->lowPassRight, analysis[0], analysis[1], n);
   } else if (highPass) {
-    if ((result = FilterProcessPair(&context->highPassLeft, &context->highPassRight, analysis[0],
-                                    analysis[1], n)) != 0) {
-      return result;
-    }
+    FilterProcessPair(&context->highPassLeft, &context->highPassRight, analysis[0], analysis[1],
+                      n);
   } else if (lowPass) {
-    if ((result = FilterProcessPair(&context->lowPassLeft, &context->lowPassRight, analysis[0],
-                                    analysis[1], n)) != 0) {
-      return result;
-    }
+    FilterProcessPair(&context->lowPassLeft, &context->lowPassRight, analysis[0], analysis[1], n);
   }
 
   const int32_t coreEnabled = CoreGetEnable(&context->core);
   const int32_t bypassed = coreEnabled != 0 ? 0 : 1;
   StoreRelaxed(context->core.left.state->bypassed, bypassed);
   StoreRelaxed(context->core.right.state->bypassed, bypassed);
-
-  if (EngineGetEnable(context) == 0) {
-    // The filters above keep following the input during bypass; the output comes from the
-    // untouched input.
-    const float bypassGain = EngineGetBypassGain(context);
-    Scale(input[0], output[0], n, bypassGain);
-    Scale(input[1], output[1], n, bypassGain);
-    return kResultSuccess;
-  }
 
   if (coreEnabled != 0) {
     // The core moves the references it is given while it works, so it gets its own copies.
@@ -83,22 +62,17 @@ int32_t EngineProcessBlock(EngineContext* context, float* input[2], float* outpu
     Copy(input[1], output[1], n);
   }
 
-  if (equalise) {
-    if (equaliseLeft != 0 &&
-        (result = EqualiserProcess(&context->equaliserLeft, output[0], n)) != 0) {
-      return result;
-    }
-    if (equaliseRight != 0 &&
-        (result = EqualiserProcess(&context->equaliserRight, output[1], n)) != 0) {
-      return result;
-    }
+  if (EqualiserGetEnabled(&context->equaliserLeft) != 0) {
+    EqualiserProcess(&context->equaliserLeft, output[0], n);
+  }
+  if (EqualiserGetEnabled(&context->equaliserRight) != 0) {
+    EqualiserProcess(&context->equaliserRight, output[1], n);
   }
 
-  const OutputStage stage{OutputStageGetEnable(&context->outputStage)};
-  if (stage.enabled != 0) {
+  if (OutputStageGetEnable(&context->outputStage) != 0) {
     const float drive = EngineGetOutputStageAmount(context) * 3.0f + 1.0f;
-    if ((result = OutputStageProcess(&stage, output[0], &drive, 0, n)) != 0) return result;
-    if ((result = OutputStageProcess(&stage, output[1], &drive, 0, n)) != 0) return result;
+    OutputStageProcess(output[0], drive, n);
+    OutputStageProcess(output[1], drive, n);
   }
 
   // The output gain is applied exactly once, whether or not the output stage ran.

@@ -1,10 +1,7 @@
 #include "core/analysis.h"
 
-#include <math.h>
-
-#if defined(__SSE2__)
 #include <emmintrin.h>
-#endif
+#include <math.h>
 
 namespace tessil {
 
@@ -21,7 +18,6 @@ const float kDecimationFir[kDecimationFirLength] = {
 
 namespace {
 
-#if defined(__SSE2__)
 // MAXPS returns its second operand unless the first is greater, NaN included: max(m, e) is
 // exactly `m > e ? m : e`.
 float LargestMagnitude(const float* values, int32_t n, float peak) {
@@ -58,155 +54,116 @@ void MergeMagnitudes(const float* values, float* envelope, int32_t n) {
     if (magnitude > envelope[j]) envelope[j] = magnitude;
   }
 }
-#else
-float LargestMagnitude(const float* values, int32_t n, float peak) {
-  for (int32_t j = 0; j < n; ++j) {
-    const float magnitude = fabsf(values[j]);
-    if (magnitude > peak) peak = magnitude;
-  }
-  return peak;
-}
-
-void MergeMagnitudes(const float* values, float* envelope, int32_t n) {
-  for (int32_t j = 0; j < n; ++j) {
-    const float magnitude = fabsf(values[j]);
-    if (magnitude > envelope[j]) envelope[j] = magnitude;
-  }
-}
-#endif
 
 }  // namespace
 
-void AnalyseFrame(CoreChannel* channel, float* input, float* envelope, int32_t n) {
-  CoreChannelState* state = channel->state;
-  const int32_t lookAhead = state->lookAhead;
-  float* window = state->window;
-  float* temporary = envelope + n + lookAhead;
-
-  for (int32_t j = 0; j < lookAhead; ++j) temporary[j] = input[n - lookAhead + j];
-  // Highest index first: the shift runs in place.
-  for (int32_t i = n - lookAhead - 1; i >= 0; --i) input[i + lookAhead] = input[i];
-  for (int32_t j = 0; j < lookAhead; ++j) input[j] = window[n + j];
-  for (int32_t j = 0; j < n; ++j) window[j] = input[j];
-  for (int32_t j = 0; j < lookAhead; ++j) window[n + j] = temporary[j];
-
-  // The frame's energy is one running sum, in sample order; the peak is a maximum and does not
-  // depend on the order (magnitudes are never -0, and a NaN never replaces the peak either way).
-  float energy = 0.0f;
-  for (int32_t j = 0; j < n; ++j) {
-    // Scaled before squaring so the sum of squares arrives divided by 256.
-    const float scaled = fabsf(input[j]) * 0.0625f;
-    energy = scaled * scaled + energy;
+void AnalyseFrames(CoreChannel* const channels[2], float* const inputs[2], float* envelope,
+                   int32_t n) {
+  for (int32_t c = 0; c < 2; ++c) {
+    CoreChannelState* state = channels[c]->state;
+    const int32_t lookAhead = state->lookAhead;
+    float* window = state->window;
+    float* input = inputs[c];
+    // The window becomes the previous frame's newest lookAhead samples followed by this frame:
+    // its first n samples are the frame delayed by lookAhead, the rest is its look-ahead.
+    for (int32_t j = 0; j < lookAhead; ++j) window[j] = window[n + j];
+    for (int32_t j = 0; j < n; ++j) window[lookAhead + j] = input[j];
+    for (int32_t j = 0; j < n; ++j) input[j] = window[j];
   }
-  state->framePeak = LargestMagnitude(input, n, state->framePeak);
-  state->energy = energy;
 
-  const int32_t span = n + lookAhead;
-  if (state->channelIndex == 0.0f) {
-    for (int32_t j = 0; j < span; ++j) envelope[j] = fabsf(window[j]);
-  } else if (state->channelIndex == 1.0f) {
-    MergeMagnitudes(window, envelope, span);
+  // A frame's energy is one running sum, in sample order; the two channels' sums run side by
+  // side, each hiding the other's latency. Samples are scaled before squaring so the sum of
+  // squares arrives divided by 256.
+  float energy[2] = {0.0f, 0.0f};
+  for (int32_t j = 0; j < n; ++j) {
+    for (int32_t c = 0; c < 2; ++c) {
+      const float scaled = fabsf(inputs[c][j]) * 0.0625f;
+      energy[c] = scaled * scaled + energy[c];
+    }
+  }
+
+  // The peak is a maximum and does not depend on the order (magnitudes are never -0, and a NaN
+  // never replaces the peak either way).
+  for (int32_t c = 0; c < 2; ++c) {
+    CoreChannelState* state = channels[c]->state;
+    state->framePeak = LargestMagnitude(inputs[c], n, state->framePeak);
+    state->energy = energy[c];
+    const int32_t span = n + state->lookAhead;
+    if (state->channelIndex == 0.0f) {
+      for (int32_t j = 0; j < span; ++j) envelope[j] = fabsf(state->window[j]);
+    } else if (state->channelIndex == 1.0f) {
+      MergeMagnitudes(state->window, envelope, span);
+    }
   }
 }
 
 namespace {
 
-// The reference form: one output at a time straight from the ring.
-void DecimateFrameOneByOne(CoreChannel* channel, const float* input, float* output, int32_t n) {
+constexpr int32_t kPhases = 8;  // one decimated output per this many samples
+constexpr int32_t kPast = kDecimationFirLength - 1;
+static_assert(kCoreFrameLength % kPhases == 0 && kPast % kPhases == 0,
+              "the phase restarts with every frame and the history fills whole periods");
+constexpr int32_t kOutputs = kCoreFrameLength / kPhases;
+constexpr int32_t kHistoryEntries = kPast / kPhases;
+// Outputs are summed four at a time; the last group's spare lanes read zeros past the frame.
+constexpr int32_t kGroupedOutputs = (kOutputs + 3) / 4 * 4;
+constexpr int32_t kPlaneLength = kHistoryEntries + kGroupedOutputs;
+static_assert(kPhases * kPlaneLength <= kDecimationWorkspaceFloats);
+
+}  // namespace
+
+void DecimateFrame(CoreChannel* channel, const float* input, float* output, float* workspace) {
   CoreChannelState* state = channel->state;
   float* ring = state->ringBase;
-  const int32_t ringLength = state->ringLength;
-  const int32_t decimation = state->decimation;
-  int32_t write = state->ringWrite;
-  // The phase restarts with every frame; 240 is a whole number of periods, so it never drifts.
-  int32_t phase = 0;
-  for (int32_t j = 0; j < n; ++j) {
-    ring[write] = input[j];
-    phase += 1;
-    if (phase == decimation) {
-      float y = 0.0f;
-      int32_t position = write;
-      for (int32_t k = 0; k < kDecimationFirLength; ++k) {
-        y = kDecimationFir[k] * ring[position] + y;
-        position += 1;
-        if (position == ringLength) position = 0;
-      }
-      output[j] = y;
-      phase = 0;
-    } else {
-      output[j] = 0.0f;
-    }
-    write -= 1;
-    if (write < 0) write = ringLength - 1;
+  const int32_t write = state->ringWrite;
+  // Output m of the frame is y = h[k] x[8m + 7 - k] + y over k = 0..32, x counted from the frame's
+  // first sample (negative: the ring, whose newest sample sits one place after `write`). Laid out
+  // in eight planes, plane p holding the samples 8i + p - 32, the samples one tap reads for four
+  // consecutive outputs lie side by side, so four outputs are summed at once, each in the order
+  // of the one-output sum.
+  float* planes = workspace;
+  int32_t slot = write;
+  for (int32_t t = kPast - 1; t >= 0; --t) {
+    slot = slot == kDecimationFirLength - 1 ? 0 : slot + 1;
+    planes[(t & (kPhases - 1)) * kPlaneLength + t / kPhases] = ring[slot];
   }
-  state->ringWrite = write;
-}
-
-}  // namespace
-
-namespace {
-
-#if defined(__SSE2__)
-constexpr int32_t kLanePhase = 8;
-
-// Four decimated outputs j, j + 8, j + 16, j + 24 at once, one per lane, each summed over the taps
-// in the same order as the one-output loop: y = h[k] x[j - k] + y for k = 0..32.
-__m128 FourOutputs(const float* x, int32_t j) {
-  __m128 y = _mm_setzero_ps();
-  for (int32_t k = 0; k < kDecimationFirLength; ++k) {
-    const __m128 samples = _mm_setr_ps(x[j - k], x[j + kLanePhase - k], x[j + 2 * kLanePhase - k],
-                                       x[j + 3 * kLanePhase - k]);
-    y = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(kDecimationFir[k]), samples), y);
+  for (int32_t q = 0; q < kOutputs; ++q) {
+    for (int32_t p = 0; p < kPhases; ++p) {
+      planes[p * kPlaneLength + kHistoryEntries + q] = input[kPhases * q + p];
+    }
   }
-  return y;
-}
-
-void StoreFour(__m128 y, float* output, int32_t j) {
-  float lanes[4];
-  _mm_storeu_ps(lanes, y);
-  for (int32_t lane = 0; lane < 4; ++lane) output[j + kLanePhase * lane] = lanes[lane];
-}
-#endif
-
-}  // namespace
-
-void DecimateFrame(CoreChannel* channel, const float* input, float* output, int32_t n) {
-#if defined(__SSE2__)
-  CoreChannelState* state = channel->state;
-  constexpr int32_t kPast = kDecimationFirLength - 1;
-  if (state->decimation == kLanePhase && state->ringLength == kDecimationFirLength &&
-      n >= 4 * kLanePhase) {
-    float* ring = state->ringBase;
-    int32_t write = state->ringWrite;
-    // The ring holds the last 33 samples, newest one place after `write`; lay the 32 before this
-    // frame out in time order in front of its first 32 samples.
-    float line[kPast + 4 * kLanePhase];
-    for (int32_t m = 1; m <= kPast; ++m) {
-      line[kPast - m] = ring[(write + m) % kDecimationFirLength];
+  for (int32_t p = 0; p < kPhases; ++p) {
+    for (int32_t q = kOutputs; q < kGroupedOutputs; ++q) {
+      planes[p * kPlaneLength + kHistoryEntries + q] = 0.0f;
     }
-    for (int32_t t = 0; t < 4 * kLanePhase; ++t) line[kPast + t] = input[t];
-    for (int32_t j = 0; j < n; ++j) output[j] = 0.0f;
-    // The phase restarts with every frame; 240 is a whole number of periods, so it never drifts.
-    int32_t j = kLanePhase - 1;
-    StoreFour(FourOutputs(line + kPast, j), output, j);
-    for (j += 4 * kLanePhase; j + 3 * kLanePhase < n; j += 4 * kLanePhase) {
-      StoreFour(FourOutputs(input, j), output, j);
-    }
-    for (; j < n; j += kLanePhase) {
-      float y = 0.0f;
-      for (int32_t k = 0; k < kDecimationFirLength; ++k) y = kDecimationFir[k] * input[j - k] + y;
-      output[j] = y;
-    }
-    for (int32_t t = 0; t < n; ++t) {
-      ring[write] = input[t];
-      write -= 1;
-      if (write < 0) write = kDecimationFirLength - 1;
-    }
-    state->ringWrite = write;
-    return;
   }
-#endif
-  DecimateFrameOneByOne(channel, input, output, n);
+  for (int32_t j = 0; j < kCoreFrameLength; ++j) output[j] = 0.0f;
+  for (int32_t first = 0; first < kOutputs; first += 4) {
+    __m128 y = _mm_setzero_ps();
+#pragma GCC unroll 33
+    for (int32_t k = 0; k < kDecimationFirLength; ++k) {
+      // Sample 8m + 7 - k is entry m + (7 - k) / 8 (rounded down) + 4 of plane (7 - k) mod 8.
+      const int32_t back = kPhases - 1 - k;
+      const int32_t plane = back & (kPhases - 1);
+      const int32_t entry = first + (back - plane) / kPhases + kHistoryEntries;
+      const __m128 samples = _mm_loadu_ps(planes + plane * kPlaneLength + entry);
+      y = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(kDecimationFir[k]), samples), y);
+    }
+    float lanes[4];
+    _mm_storeu_ps(lanes, y);
+    for (int32_t lane = 0; lane < 4 && first + lane < kOutputs; ++lane) {
+      output[kPhases * (first + lane) + kPhases - 1] = lanes[lane];
+    }
+  }
+  // The ring ends holding the frame's last 33 samples, each where writing the whole frame one
+  // sample at a time, backwards through the ring, would have left it.
+  constexpr int32_t kSkipped = kCoreFrameLength - kDecimationFirLength;
+  slot = (write + kDecimationFirLength - kSkipped % kDecimationFirLength) % kDecimationFirLength;
+  for (int32_t t = kCoreFrameLength - kDecimationFirLength; t < kCoreFrameLength; ++t) {
+    ring[slot] = input[t];
+    slot = slot == 0 ? kDecimationFirLength - 1 : slot - 1;
+  }
+  state->ringWrite = slot;
 }
 
 }  // namespace tessil

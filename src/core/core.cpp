@@ -65,12 +65,6 @@ int32_t ChannelSetLevel(CoreChannel* channel, float value) {
   return kResultSuccess;
 }
 
-int32_t ChannelSetCeiling(CoreChannel* channel, float value) {
-  if (!InLevelRange(value)) return kResultOutOfRange;
-  StoreRelaxed(channel->ceiling, value);
-  return kResultSuccess;
-}
-
 void ChannelDefaults(CoreChannel* channel) {
   StoreRelaxed(channel->level, kDefaultLevel);
   StoreRelaxed(channel->ceiling, kDefaultCeiling);
@@ -80,7 +74,7 @@ void ChannelDefaults(CoreChannel* channel) {
 
 int32_t ChannelApplySettings(CoreChannel* destination, const CoreChannel* source) {
   ChannelSetLevel(destination, LoadRelaxed(source->level));
-  ChannelSetCeiling(destination, LoadRelaxed(source->ceiling));
+  StoreRelaxed(destination->ceiling, LoadRelaxed(source->ceiling));
   return ChannelSetWeighting(destination, LoadRelaxed(source->weighting));
 }
 
@@ -92,7 +86,7 @@ void ChannelUnbind(CoreChannel* channel) {
 void ChannelResetState(CoreChannel* channel) {
   CoreChannelState* state = channel->state;
   for (int32_t band = 0; band < kCoreBandCount; ++band) {
-    ZeroFill(&state->bandState[2 * band], 2 * sizeof(float), 0);
+    ZeroFill(&state->bandState[2 * band], 2 * sizeof(float));
   }
   state->gain = 1.0f;
   state->target = LoadRelaxed(channel->level);
@@ -101,7 +95,7 @@ void ChannelResetState(CoreChannel* channel) {
   state->framePeak = 0.0f;
   state->lastStep = 0.0f;
   state->previousGain = 1.0f;
-  ZeroFill(state->window, kCoreWindowLength * sizeof(float), 0);
+  ZeroFill(state->window, kCoreWindowLength * sizeof(float));
   WriteWeightingConstants(state, LoadRelaxed(channel->weighting));
   state->flushRing.items = state->flushRingStorage;
   state->flushRing.cursor = 0;
@@ -128,7 +122,7 @@ void ChannelPrepare(CoreChannel* channel, CoreChannelState* state, CoreSampleBuf
   state->ringLength = kCoreDecimatorRingLength;
   state->ringWrite = 0;
   state->window = buffer->samples + kCoreDecimatorRingLength;
-  ZeroFill(buffer->samples, sizeof buffer->samples, 0);
+  ZeroFill(buffer->samples, sizeof buffer->samples);
   ChannelResetState(channel);
   ChannelApplySettings(channel, channel);
 }

@@ -31,13 +31,14 @@ inline constexpr int32_t kCoreBufferFloats = kCoreDecimatorRingLength + kCoreWin
 inline constexpr int32_t kCoreBandStateFloats = 2 * kCoreBandCount;
 inline constexpr int32_t kCoreDecimation = 8;
 
-// Scratch of CoreProcessBlock: gain curve (and weighted band values) at 0, step list (and raw band
-// output) at 240, linked envelope at 480 (262 floats), AnalyseFrame's temporary tail at 742.
-inline constexpr int32_t kCoreScratchFloats = 764;
+// Scratch of CoreProcessBlock: gain curve (and, before it, the decimator's workspace and the
+// weighted band values) at 0, step list (and raw band output) at 240, linked envelope (a frame and
+// its look-ahead) at 480.
 inline constexpr int32_t kCoreScratchCurve = 0;
 inline constexpr int32_t kCoreScratchSteps = kCoreFrameLength;
 inline constexpr int32_t kCoreScratchEnvelope = 2 * kCoreFrameLength;
-static_assert(kCoreScratchEnvelope + kCoreFrameLength + 2 * kCoreLookAhead == kCoreScratchFloats);
+inline constexpr int32_t kCoreScratchFloats =
+    kCoreScratchEnvelope + kCoreFrameLength + kCoreLookAhead;
 
 // Linear level and ceiling range, 10^-4.5 to 1, inclusive.
 inline constexpr float kCoreLevelMinimum = 3.1622778e-05f;
@@ -50,7 +51,7 @@ static_assert(sizeof(CoreSampleBuffer) == 1015 * sizeof(float));
 
 struct CoreChannelState {
   const float* lowBandCoefficients[kCoreLowBandCount];    // rows for RunSectionTDF2, bands 0..3
-  const float* highBandCoefficients[kCoreHighBandCount];  // rows for RunBandPassStrided, 4..15
+  const float* highBandCoefficients[kCoreHighBandCount];  // strided band-pass rows, 4..15
   int32_t bypassed;  // written by the pipeline before each block: 1 while the core is off
   float bandState[kCoreBandStateFloats];  // two state floats per analysis band, band 0 first
   float* window;                          // float 33 of the channel's CoreSampleBuffer
@@ -87,7 +88,8 @@ struct CoreChannelState {
 struct CoreChannel {
   int32_t weighting;  // 0 or 1
   float level;        // linear output level
-  float ceiling;      // linear, scales the look-ahead limit
+  float ceiling;      // linear, scales the look-ahead limit; 1.0 from the defaults, which no
+                      // setting changes
   CoreChannelState* state;  // null until a per-rate set-up binds it
 };
 
@@ -130,7 +132,6 @@ void CorePrepare48000(LoudnessCore* core, CoreRegion* region);
 
 int32_t ChannelSetWeighting(CoreChannel* channel, int32_t value);
 int32_t ChannelSetLevel(CoreChannel* channel, float value);
-int32_t ChannelSetCeiling(CoreChannel* channel, float value);
 void ChannelDefaults(CoreChannel* channel);
 int32_t ChannelApplySettings(CoreChannel* destination, const CoreChannel* source);
 void ChannelUnbind(CoreChannel* channel);

@@ -9,6 +9,9 @@ namespace tessil {
 
 namespace {
 
+static_assert(kDecimationWorkspaceFloats <= kCoreScratchEnvelope,
+              "the decimator works below the envelope, which the gain stage still reads");
+
 void FillSamples(float* destination, float value, int32_t n) {
   for (int32_t j = 0; j < n; ++j) destination[j] = value;
 }
@@ -33,8 +36,7 @@ void CoreProcessBlock(LoudnessCore* core, float* inputs[2], float* outputs[2], f
       state->framePeak = 0.0f;
       state->channelIndex = static_cast<float>(c);
     }
-    AnalyseFrame(channels[0], input[0], envelope, n);
-    AnalyseFrame(channels[1], input[1], envelope, n);
+    AnalyseFrames(channels, input, envelope, n);
 
     CoreChannelState* leftState = channels[0]->state;
     CoreChannelState* rightState = channels[1]->state;
@@ -46,7 +48,7 @@ void CoreProcessBlock(LoudnessCore* core, float* inputs[2], float* outputs[2], f
     const bool otherActive = otherState->framePeak > LoadRelaxed(otherState->activityGate);
 
     if (otherActive || leadingActive) {
-      DecimateFrame(channels[leading], input[leading], output[leading], n);
+      DecimateFrame(channels[leading], input[leading], output[leading], scratch);
       FillSamples(output[other], 0.0f, n);
       ComputeTargetGain(channels[leading], input[leading], output[leading], scratch, n);
       if (otherActive) {

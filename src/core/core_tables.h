@@ -13,7 +13,7 @@ inline constexpr int32_t kCoreBandCount = kCoreLowBandCount + kCoreHighBandCount
 // One sample rate's set, in the order the set-up reads it.
 struct CoreRateTables {
   float lowBand[kCoreLowBandCount][5];    // b0, -a1, b1, -a2, b2 (RunSectionTDF2 order)
-  float highBand[kCoreHighBandCount][3];  // c0, c1, c2 (RunBandPassStrided)
+  float highBand[kCoreHighBandCount][3];  // c0, c1, c2 of c0 (1 - z^-2) / (1 - c1 z^-1 - c2 z^-2)
   float weights0[kCoreBandCount];         // band weights for weighting 0
   float weights1[kCoreBandCount];         // band weights for weighting 1
   float highBandScale;                    // the strided bands see 1/8 of the samples of a frame

@@ -1,5 +1,6 @@
 #include "core/gain_stage.h"
 
+#include <emmintrin.h>
 #include <math.h>
 
 #include "core/loudness.h"
@@ -9,49 +10,82 @@ namespace tessil {
 
 namespace {
 
+// The first position m in [from, to) with value(m) x envelope[m] over the limit, or -1; values
+// holds the predictions, or is null when every prediction is `value`.
+int32_t FirstOverLimit(const float* values, float value, const float* envelope, float limit,
+                       int32_t from, int32_t to) {
+  const __m128 bound = _mm_set1_ps(limit);
+  const __m128 constant = _mm_set1_ps(value);
+  int32_t m = from;
+  for (; m + 4 <= to; m += 4) {
+    const __m128 predicted = values != nullptr ? _mm_loadu_ps(values + m) : constant;
+    const __m128 over = _mm_cmpgt_ps(_mm_mul_ps(predicted, _mm_loadu_ps(envelope + m)), bound);
+    const int32_t mask = _mm_movemask_ps(over);
+    if (mask != 0) return m + __builtin_ctz(static_cast<uint32_t>(mask));
+  }
+  for (; m < to; ++m) {
+    if ((values != nullptr ? values[m] : value) * envelope[m] > limit) return m;
+  }
+  return -1;
+}
+
 // Runs the gain g of one frame: it approaches `target` by a fixed increment per sample until the
 // look-ahead finds that g x envelope would cross the limit within lookAhead samples; then g steps
 // a share of the distance to the limit and stops rising for the rest of the frame. Records every
 // stepping sample. Returns the number of steps.
+//
+// The prediction for a position is the gain the curve reaches there if no step comes first, so
+// one chain of sums `increment + g` gives the curve and the predictions alike, and the first
+// position over the limit decides the next step: the look-ahead sees it lookAhead - 1 samples
+// ahead, or at once. After a step the increment is 0 and the chain is `0 + g`, which settles by
+// its second sum at the latest: 0 + x is x, or the zero x becomes (a negative denormal under
+// flush-to-zero turns into -0 and then, rounding to nearest, into +0), and stays that.
 int32_t BuildGainCurve(const CoreChannel* settings, CoreChannelState* state, float target,
                        const float* envelope, float* curve, float* steps, int32_t n) {
   float gain = state->gain;
   float increment = (target - gain) * LoadRelaxed(state->smoothing);
   const float limit = (LoadRelaxed(settings->ceiling) * kCoreCeilingScale) * kCoreLimitMargin;
   const int32_t lookAhead = state->lookAhead;
+  const int32_t horizon = n + lookAhead - 1;  // the last sample's look-ahead ends before this
   float lastStep = state->lastStep;
   int32_t stepCount = 0;
-  // The prediction for sample j + 1 is the one for sample j moved on by one sample, so the sums
-  // `increment + predicted` are formed once per position and shared: `predicted` is the sum at
-  // position `predictedEnd - 1`, and `hit` the first position (from j on) over the limit. The
-  // first position over the limit always makes a step, and a step starts the sums again from the
-  // stepped gain, so one hit is all that needs remembering.
+
   float predicted = gain;
-  int32_t predictedEnd = 0;
-  int32_t hit = -1;
-  for (int32_t j = 0; j < n; ++j) {
-    for (; predictedEnd < j + lookAhead; ++predictedEnd) {
-      predicted = increment + predicted;
-      if (hit < 0 && predicted * envelope[predictedEnd] > limit) hit = predictedEnd;
-    }
-    if (hit >= 0) {
-      const int32_t distance = hit - j;
-      // Reach the limit by the time the peak arrives, and always downwards.
-      lastStep = -fabsf((limit - gain) * kReciprocals[distance]);
-      gain = lastStep + gain;
-      // No rise for the rest of the frame towards a peak the gain has just stepped down for.
-      increment = 0.0f;
-      steps[stepCount] = static_cast<float>(j);
-      stepCount += 1;
-      predicted = gain;
-      predictedEnd = j + 1;
-      hit = -1;
-    } else {
-      gain = increment + gain;
-    }
-    curve[j] = gain;
+  for (int32_t m = 0; m < n; ++m) {
+    predicted = increment + predicted;
+    curve[m] = predicted;
   }
-  state->gain = gain;
+  int32_t hit = FirstOverLimit(curve, 0.0f, envelope, limit, 0, n);
+  for (int32_t m = n; hit < 0 && m < horizon; ++m) {
+    predicted = increment + predicted;
+    if (predicted * envelope[m] > limit) hit = m;
+  }
+  if (hit >= 0) {
+    int32_t at = hit - lookAhead + 1 > 0 ? hit - lookAhead + 1 : 0;
+    float before = at > 0 ? curve[at - 1] : gain;
+    increment = 0.0f;
+    for (;;) {
+      // Reach the limit by the time the peak arrives, and always downwards.
+      lastStep = -fabsf((limit - before) * kReciprocals[hit - at]);
+      const float stepped = lastStep + before;
+      curve[at] = stepped;
+      steps[stepCount] = static_cast<float>(at);
+      stepCount += 1;
+      const int32_t from = at + 1;
+      if (from >= n) break;
+      const float first = increment + stepped;
+      const float held = increment + first;
+      hit = first * envelope[from] > limit
+                ? from
+                : FirstOverLimit(nullptr, held, envelope, limit, from + 1, horizon);
+      at = hit < 0 ? n : (hit - lookAhead + 1 > from ? hit - lookAhead + 1 : from);
+      if (from < at) curve[from] = first;
+      for (int32_t m = from + 1; m < at; ++m) curve[m] = held;
+      if (hit < 0) break;
+      before = at == from ? stepped : at == from + 1 ? first : held;
+    }
+  }
+  state->gain = curve[n - 1];
   state->increment = increment;
   state->lastStep = lastStep;
   return stepCount;

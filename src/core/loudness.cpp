@@ -1,10 +1,7 @@
 #include "core/loudness.h"
 
-#include <math.h>
-
-#if defined(__SSE2__)
 #include <emmintrin.h>
-#endif
+#include <math.h>
 
 #include "filters/biquad.h"
 #include "platform/relaxed.h"
@@ -50,18 +47,6 @@ constexpr TargetKnee kTargetKnees[2] = {
     {0.0002f, 50.0f, 5.0f},
 };
 
-// Gated mean of one band, compressed and weighted by how many samples passed the gates.
-float AddBand(float sum, float accumulated, int32_t passed, float meanScale) {
-  const float x = kReciprocals[passed - 1] * accumulated * meanScale;
-  return static_cast<float>(LoudnessPower(x) * static_cast<LoudnessPowerValue>(passed) +
-                            static_cast<LoudnessPowerValue>(sum));
-}
-
-// Both gates are strict: a value equal to either is not counted.
-bool PassesGates(float magnitude, float relativeGate, float activityGate) {
-  return magnitude > relativeGate && magnitude > activityGate;
-}
-
 void ClearScratch(float* scratch, int32_t n) {
   for (int32_t i = 0; i < 2 * n; ++i) scratch[i] = 0.0f;
 }
@@ -71,7 +56,9 @@ bool ReachesAnalysisGate(const CoreChannelState* state) {
   return state->framePeak >= LoadRelaxed(state->analysisGate);
 }
 
-#if defined(__SSE2__)
+static_assert(kCoreLowBandCount == 4 && kCoreHighBandCount % 4 == 0,
+              "the analysis bands run four at a time");
+
 // Four analysis bands side by side, one per lane. Each lane repeats its band's scalar operations
 // in the same order (filter, weight, gates, running sum), so every band's figures are bit for bit
 // those of one band at a time; only the interleaving differs.
@@ -109,76 +96,152 @@ void StoreBandState(float* bandState, __m128 s1, __m128 s2) {
   }
 }
 
-// Bands first..first+3 of the full-rate analysis (direct-form-II-transposed sections); band
-// `first`'s raw and weighted output go to the scratch as the one-band-at-a-time loop leaves them.
-void RunLowBands(CoreChannelState* state, const float* delayed, const float* weights,
-                 float relativeGate, float activityGate, float* weightedOut, float* bandOut,
-                 int32_t n, BandLanes* lanes) {
-  const float* c[4];
-  for (int32_t b = 0; b < 4; ++b) c[b] = state->lowBandCoefficients[b];
-  const __m128 c0 = Lanes(c[0][0], c[1][0], c[2][0], c[3][0]);
-  const __m128 c1 = Lanes(c[0][1], c[1][1], c[2][1], c[3][1]);
-  const __m128 c2 = Lanes(c[0][2], c[1][2], c[2][2], c[3][2]);
-  const __m128 c3 = Lanes(c[0][3], c[1][3], c[2][3], c[3][3]);
-  const __m128 c4 = Lanes(c[0][4], c[1][4], c[2][4], c[3][4]);
-  float* bandState = state->bandState;
-  __m128 s1 = Lanes(bandState[0], bandState[2], bandState[4], bandState[6]);
-  __m128 s2 = Lanes(bandState[1], bandState[3], bandState[5], bandState[7]);
-  const __m128 weight = _mm_loadu_ps(weights);
-  const __m128 relative = _mm_set1_ps(relativeGate), activity = _mm_set1_ps(activityGate);
-  const __m128 scale = _mm_set1_ps(kLowBandScale);
-  for (int32_t i = 0; i < n; ++i) {
-    const __m128 x = _mm_set1_ps(delayed[i]);
+// Coefficient k of four bands' rows, one band per lane.
+__m128 RowLanes(const float* const rows[4], int32_t k) {
+  return Lanes(rows[0][k], rows[1][k], rows[2][k], rows[3][k]);
+}
+
+// The four full-rate analysis bands: transposed-direct-form-II sections, the arithmetic of
+// RunSectionTDF2, over every sample of the delayed frame.
+struct LowBands {
+  __m128 c0, c1, c2, c3, c4, s1, s2, weight, relative, activity, scale;
+
+  LowBands(const CoreChannelState* state, const float* weights, float relativeGate,
+           float activityGate)
+      : c0(RowLanes(state->lowBandCoefficients, 0)),
+        c1(RowLanes(state->lowBandCoefficients, 1)),
+        c2(RowLanes(state->lowBandCoefficients, 2)),
+        c3(RowLanes(state->lowBandCoefficients, 3)),
+        c4(RowLanes(state->lowBandCoefficients, 4)),
+        s1(Lanes(state->bandState[0], state->bandState[2], state->bandState[4],
+                 state->bandState[6])),
+        s2(Lanes(state->bandState[1], state->bandState[3], state->bandState[5],
+                 state->bandState[7])),
+        weight(_mm_loadu_ps(weights)),
+        relative(_mm_set1_ps(relativeGate)),
+        activity(_mm_set1_ps(activityGate)),
+        scale(_mm_set1_ps(kLowBandScale)) {}
+
+  // Band 0's raw and weighted output go to the scratch.
+  void Step(float sample, BandLanes* lanes, float* bandOut, float* weightedOut) {
+    const __m128 x = _mm_set1_ps(sample);
     const __m128 y = _mm_add_ps(s1, _mm_mul_ps(c0, x));
     s1 = _mm_add_ps(s2, _mm_add_ps(_mm_mul_ps(c2, x), _mm_mul_ps(c1, y)));
     s2 = _mm_add_ps(_mm_mul_ps(c3, y), _mm_mul_ps(c4, x));
     const __m128 weighted = GateAndSum(lanes, y, weight, relative, activity, scale, false);
-    _mm_store_ss(bandOut + i, y);
-    _mm_store_ss(weightedOut + i, weighted);
+    _mm_store_ss(bandOut, y);
+    _mm_store_ss(weightedOut, weighted);
   }
-  StoreBandState(bandState, s1, s2);
-}
+};
 
-// Four strided band-pass bands, band `first` + lane, at every step-th position.
-void RunHighBands(CoreChannelState* state, int32_t first, const float* decimated,
-                  const float* weights, float relativeGate, float activityGate, int32_t n,
-                  BandLanes* lanes) {
-  const float* c[4];
-  for (int32_t b = 0; b < 4; ++b) {
-    c[b] = state->highBandCoefficients[first + b - state->firstHighBand];
-  }
-  const __m128 c0 = Lanes(c[0][0], c[1][0], c[2][0], c[3][0]);
-  const __m128 c1 = Lanes(c[0][1], c[1][1], c[2][1], c[3][1]);
-  const __m128 c2 = Lanes(c[0][2], c[1][2], c[2][2], c[3][2]);
-  float* bandState = state->bandState + 2 * first;
-  __m128 s1 = Lanes(bandState[0], bandState[2], bandState[4], bandState[6]);
-  __m128 s2 = Lanes(bandState[1], bandState[3], bandState[5], bandState[7]);
-  const __m128 weight = _mm_loadu_ps(weights + first);
-  const __m128 relative = _mm_set1_ps(relativeGate), activity = _mm_set1_ps(activityGate);
-  const __m128 scale = _mm_set1_ps(state->highBandScale);
-  const int32_t step = state->decimation;
-  for (int32_t p = step - 1; p < n; p += step) {
-    const __m128 t = _mm_mul_ps(c0, _mm_set1_ps(decimated[p]));
+// Four strided band-pass bands, band `first` + lane, over the decimated outputs (every eighth
+// position): t = c0 x, y = s1 + t, s1 = s2 + c1 y, s2 = c2 y - t, the state kept between frames.
+struct HighBands {
+  __m128 c0, c1, c2, s1, s2, weight, relative, activity, scale;
+
+  HighBands(const CoreChannelState* state, int32_t first, const float* weights,
+            float relativeGate, float activityGate)
+      : c0(RowLanes(state->highBandCoefficients + first - kCoreLowBandCount, 0)),
+        c1(RowLanes(state->highBandCoefficients + first - kCoreLowBandCount, 1)),
+        c2(RowLanes(state->highBandCoefficients + first - kCoreLowBandCount, 2)),
+        s1(Lanes(state->bandState[2 * first], state->bandState[2 * first + 2],
+                 state->bandState[2 * first + 4], state->bandState[2 * first + 6])),
+        s2(Lanes(state->bandState[2 * first + 1], state->bandState[2 * first + 3],
+                 state->bandState[2 * first + 5], state->bandState[2 * first + 7])),
+        weight(_mm_loadu_ps(weights + first)),
+        relative(_mm_set1_ps(relativeGate)),
+        activity(_mm_set1_ps(activityGate)),
+        scale(_mm_set1_ps(state->highBandScale)) {}
+
+  void Step(float sample, BandLanes* lanes) {
+    const __m128 t = _mm_mul_ps(c0, _mm_set1_ps(sample));
     const __m128 y = _mm_add_ps(s1, t);
     s1 = _mm_add_ps(s2, _mm_mul_ps(c1, y));
     s2 = _mm_sub_ps(_mm_mul_ps(c2, y), t);
     GateAndSum(lanes, y, weight, relative, activity, scale, true);
   }
-  StoreBandState(bandState, s1, s2);
+};
+
+// x^0.67 of four values per vector: x doubled h times until it reaches 0.5 (zero stays zero),
+// ln x from the series of u = x - 1 (u + kLnSeries[k] u^(k+2), summed in that order), times 0.67,
+// then e^y from 1 + y + kExpSeries[k] y^(k+2), scaled by kPowerScale[min(h, 14)] = 2^(-0.67 h).
+// Single precision, in exactly this order, lane by lane; the four groups are independent, so
+// their series run side by side.
+void LoudnessPowers(const __m128 input[4], __m128 output[4]) {
+  const __m128 zero = _mm_setzero_ps(), half = _mm_set1_ps(0.5f), two = _mm_set1_ps(2.0f);
+  const __m128 one = _mm_set1_ps(1.0f);
+  __m128 x[4], isZero[4], u[4], y[4], power[4], z[4], term[4];
+  __m128i halvings[4];
+  for (int32_t g = 0; g < 4; ++g) {
+    x[g] = input[g];
+    isZero[g] = _mm_cmpeq_ps(x[g], zero);
+    halvings[g] = _mm_setzero_si128();
+    for (;;) {
+      const __m128 reduce = _mm_andnot_ps(isZero[g], _mm_cmplt_ps(x[g], half));
+      if (_mm_movemask_ps(reduce) == 0) break;
+      x[g] = _mm_or_ps(_mm_and_ps(reduce, _mm_mul_ps(x[g], two)), _mm_andnot_ps(reduce, x[g]));
+      halvings[g] = _mm_sub_epi32(halvings[g], _mm_castps_si128(reduce));
+    }
+    u[g] = y[g] = power[g] = _mm_sub_ps(x[g], one);
+  }
+  for (int32_t k = 0; k < kLoudnessSeriesLength; ++k) {
+    const __m128 coefficient = _mm_set1_ps(kLnSeries[k]);
+    for (int32_t g = 0; g < 4; ++g) {
+      power[g] = _mm_mul_ps(power[g], u[g]);
+      y[g] = _mm_add_ps(_mm_mul_ps(power[g], coefficient), y[g]);
+    }
+  }
+  for (int32_t g = 0; g < 4; ++g) {
+    y[g] = _mm_mul_ps(y[g], _mm_set1_ps(kPowerExponent));
+    z[g] = _mm_add_ps(one, y[g]);
+    term[g] = y[g];
+  }
+  for (int32_t k = 0; k < kLoudnessSeriesLength; ++k) {
+    const __m128 coefficient = _mm_set1_ps(kExpSeries[k]);
+    for (int32_t g = 0; g < 4; ++g) {
+      term[g] = _mm_mul_ps(term[g], y[g]);
+      z[g] = _mm_add_ps(_mm_mul_ps(term[g], coefficient), z[g]);
+    }
+  }
+  for (int32_t g = 0; g < 4; ++g) {
+    int32_t reductions[4];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(reductions), halvings[g]);
+    float scale[4];
+    for (int32_t lane = 0; lane < 4; ++lane) {
+      // Deeper reductions are scaled as the deepest tabulated one.
+      const int32_t h = reductions[lane] < kPowerScaleLength - 1 ? reductions[lane]
+                                                                   : kPowerScaleLength - 1;
+      scale[lane] = kPowerScale[h];
+    }
+    output[g] = _mm_andnot_ps(isZero[g], _mm_mul_ps(_mm_loadu_ps(scale), z[g]));
+  }
 }
 
-// Adds lanes 3, 2, 1, 0 in that order: bands are summed from the highest down.
-float AddLanes(float sum, const BandLanes& lanes, float meanScale) {
-  float accumulated[4];
-  int32_t passed[4];
-  _mm_storeu_ps(accumulated, lanes.accumulated);
+// The compressed figure of each band in a group: the gated mean (reciprocal of the count times
+// the sum times the mean scale, left to right) through LoudnessPower; lanes that passed no
+// sample are never added, whatever they hold.
+__m128 GatedMeans(const BandLanes& lanes, float meanScale, int32_t passed[4]) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(passed), lanes.passed);
+  float reciprocal[4];
+  for (int32_t lane = 0; lane < 4; ++lane) {
+    reciprocal[lane] = kReciprocals[passed[lane] > 0 ? passed[lane] - 1 : 0];
+  }
+  return _mm_mul_ps(_mm_mul_ps(_mm_loadu_ps(reciprocal), lanes.accumulated),
+                    _mm_set1_ps(meanScale));
+}
+
+// Adds lanes 3, 2, 1, 0 in that order, each weighted by its count: bands are summed from the
+// highest down.
+float AddBands(float sum, __m128 powers, const int32_t passed[4]) {
+  float figure[4];
+  _mm_storeu_ps(figure, powers);
   for (int32_t lane = 3; lane >= 0; --lane) {
-    if (passed[lane] > 0) sum = AddBand(sum, accumulated[lane], passed[lane], meanScale);
+    if (passed[lane] > 0) {
+      sum = figure[lane] * static_cast<float>(passed[lane]) + sum;
+    }
   }
   return sum;
 }
-#endif
 
 }  // namespace
 
@@ -192,31 +255,11 @@ float TargetGainFromLoudness(const CoreChannel* channel, float loudness) {
   return loudness * knee.belowFactor;
 }
 
-LoudnessPowerValue LoudnessPower(float x) {
-  if (x == 0.0f) return 0.0f;
-  int32_t halvings = 0;
-  while (x < 0.5f) {
-    x = x * 2.0f;
-    halvings += 1;
-  }
-  const float u = x - 1.0f;
-  float y = u;
-  float power = u;
-  for (int32_t k = 0; k < kLoudnessSeriesLength; ++k) {
-    power = power * u;
-    y = power * kLnSeries[k] + y;
-  }
-  y = y * kPowerExponent;
-  float z = 1.0f + y;
-  float term = y;
-  for (int32_t k = 0; k < kLoudnessSeriesLength; ++k) {
-    term = term * y;
-    z = term * kExpSeries[k] + z;
-  }
-  // Deeper reductions are scaled as the deepest tabulated one.
-  if (halvings > kPowerScaleLength - 1) halvings = kPowerScaleLength - 1;
-  return static_cast<LoudnessPowerValue>(kPowerScale[halvings]) *
-         static_cast<LoudnessPowerValue>(z);
+float LoudnessPower(float x) {
+  const __m128 input[4] = {_mm_set1_ps(x), _mm_set1_ps(x), _mm_set1_ps(x), _mm_set1_ps(x)};
+  __m128 output[4];
+  LoudnessPowers(input, output);
+  return _mm_cvtss_f32(output[0]);
 }
 
 void ComputeTargetGain(CoreChannel* channel, const float* delayed, const float* decimated,
@@ -225,86 +268,60 @@ void ComputeTargetGain(CoreChannel* channel, const float* delayed, const float* 
   float* weighted = scratch;
   float* band = scratch + n;
 
-  float sumHigh = 0.0f;
-  float sumLow = 0.0f;
+  // The settings the control plane may change meanwhile are read as the band sums use them:
+  // for the strided bands first, then for the full-rate ones.
+  const bool high = ReachesAnalysisGate(state);
+  const float* highWeights = CurrentWeights(state);
+  const float highRelativeGate = state->framePeak * kRelativeGate;
+  const float highActivityGate = LoadRelaxed(state->activityGate);
+  const bool low = ReachesAnalysisGate(state);
+  const float* lowWeights = CurrentWeights(state);
+  const float lowRelativeGate = state->framePeak * kRelativeGate;
+  const float lowActivityGate = LoadRelaxed(state->activityGate);
+  if (!low) ClearScratch(scratch, n);
 
-#if defined(__SSE2__)
-  const bool fourBandGroups =
-      state->firstHighBand == 4 && (kCoreBandCount - state->firstHighBand) % 4 == 0;
-#else
-  const bool fourBandGroups = false;
-#endif
-  if (ReachesAnalysisGate(state)) {
-    if (fourBandGroups) {
-#if defined(__SSE2__)
-      const float* weights = CurrentWeights(state);
-      const float relativeGate = state->framePeak * kRelativeGate;
-      const float activityGate = LoadRelaxed(state->activityGate);
-      for (int32_t first = kCoreBandCount - 4; first >= state->firstHighBand; first -= 4) {
-        BandLanes lanes;
-        RunHighBands(state, first, decimated, weights, relativeGate, activityGate, n, &lanes);
-        sumHigh = AddLanes(sumHigh, lanes, state->highBandGain);
-      }
-#endif
-    } else {
-      const int32_t step = state->decimation;
-      for (int32_t b = kCoreBandCount - 1; b >= state->firstHighBand; --b) {
-        RunBandPassStrided(decimated, band, n,
-                           state->highBandCoefficients[b - state->firstHighBand],
-                           &state->bandState[2 * b], step);
-        const float* weights = CurrentWeights(state);
-        for (int32_t p = step - 1; p < n; p += step) weighted[p] = weights[b] * band[p];
-        const float relativeGate = state->framePeak * kRelativeGate;
-        const float activityGate = LoadRelaxed(state->activityGate);
-        const float highBandScale = state->highBandScale;
-        float accumulated = 0.0f;
-        int32_t passed = 0;
-        for (int32_t p = step - 1; p < n; p += step) {
-          const float magnitude = fabsf(weighted[p]);
-          if (PassesGates(magnitude, relativeGate, activityGate)) {
-            accumulated = highBandScale * magnitude + accumulated;
-            passed += 1;
-          }
-        }
-        if (passed > 0) sumHigh = AddBand(sumHigh, accumulated, passed, state->highBandGain);
+  // Lanes 0: bands 0 to 3 (full rate), 1 to 3: bands 4 to 15 (strided). The full-rate
+  // recursion is the longest chain; the strided bands' steps, one per eight samples, fill its
+  // gaps.
+  BandLanes lanes[4];
+  LowBands lowBands(state, lowWeights, lowRelativeGate, lowActivityGate);
+  HighBands highBands[3] = {
+      HighBands(state, 4, highWeights, highRelativeGate, highActivityGate),
+      HighBands(state, 8, highWeights, highRelativeGate, highActivityGate),
+      HighBands(state, 12, highWeights, highRelativeGate, highActivityGate)};
+  static_assert(kCoreFrameLength % kCoreDecimation == 0);
+  for (int32_t start = 0; start < n; start += kCoreDecimation) {
+    if (low) {
+      for (int32_t i = start; i < start + kCoreDecimation; ++i) {
+        lowBands.Step(delayed[i], &lanes[0], band + i, weighted + i);
       }
     }
-  } else {
-    ClearScratch(scratch, n);
+    if (high) {
+      const float sample = decimated[start + kCoreDecimation - 1];
+      for (int32_t group = 0; group < 3; ++group) highBands[group].Step(sample, &lanes[group + 1]);
+    }
+  }
+  if (low) StoreBandState(state->bandState, lowBands.s1, lowBands.s2);
+  if (high) {
+    for (int32_t group = 0; group < 3; ++group) {
+      StoreBandState(state->bandState + 2 * (4 + 4 * group), highBands[group].s1,
+                     highBands[group].s2);
+    }
+  }
+
+  int32_t passed[4][4];
+  __m128 means[4], powers[4];
+  means[0] = GatedMeans(lanes[0], kLowBandMeanScale, passed[0]);
+  for (int32_t group = 1; group < 4; ++group) {
+    means[group] = GatedMeans(lanes[group], state->highBandGain, passed[group]);
+  }
+  LoudnessPowers(means, powers);
+  float sumHigh = 0.0f;
+  for (int32_t group = 3; high && group >= 1; --group) {
+    sumHigh = AddBands(sumHigh, powers[group], passed[group]);
   }
   sumHigh = sumHigh * kHighBandSumFactor;
-
-  if (ReachesAnalysisGate(state)) {
-    if (fourBandGroups) {
-#if defined(__SSE2__)
-      BandLanes lanes;
-      RunLowBands(state, delayed, CurrentWeights(state), state->framePeak * kRelativeGate,
-                  LoadRelaxed(state->activityGate), weighted, band, n, &lanes);
-      sumLow = AddLanes(sumLow, lanes, kLowBandMeanScale);
-#endif
-    } else {
-      for (int32_t b = state->firstHighBand - 1; b >= 0; --b) {
-        RunSectionTDF2(delayed, band, n, state->lowBandCoefficients[b],
-                       &state->bandState[2 * b]);
-        const float weight = CurrentWeights(state)[b];
-        for (int32_t i = 0; i < n; ++i) weighted[i] = weight * band[i];
-        const float relativeGate = state->framePeak * kRelativeGate;
-        const float activityGate = LoadRelaxed(state->activityGate);
-        float accumulated = 0.0f;
-        int32_t passed = 0;
-        for (int32_t i = 0; i < n; ++i) {
-          const float magnitude = fabsf(weighted[i]);
-          if (PassesGates(magnitude, relativeGate, activityGate)) {
-            accumulated = magnitude * kLowBandScale + accumulated;
-            passed += 1;
-          }
-        }
-        if (passed > 0) sumLow = AddBand(sumLow, accumulated, passed, kLowBandMeanScale);
-      }
-    }
-  } else {
-    ClearScratch(scratch, n);
-  }
+  const float sumLow = low ? AddBands(0.0f, powers[0], passed[0]) : 0.0f;
 
   const float loudness = sumLow * kLowBandSumFactor + sumHigh;
   state->target = TargetGainFromLoudness(channel, loudness);

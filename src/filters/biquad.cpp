@@ -1,10 +1,7 @@
 #include "filters/biquad.h"
 
-#include <string.h>
-
-#if defined(__SSE2__)
 #include <emmintrin.h>
-#endif
+#include <string.h>
 
 namespace tessil {
 
@@ -71,7 +68,6 @@ uint32_t Bits(float value) {
   return bits;
 }
 
-#if defined(__SSE2__)
 // A negative zero, a denormal (which flush-to-zero or denormals-are-zero modes would change), an
 // infinity or a NaN.
 bool IsUnusual(uint32_t bits) {
@@ -79,85 +75,68 @@ bool IsUnusual(uint32_t bits) {
   return bits == 0x80000000u || exponent == 0x7F800000u ||
          (exponent == 0 && (bits & 0x007FFFFFu) != 0);
 }
-#endif
 
 }  // namespace
 
-bool PassIdentitySectionTDF2(const float* input, float* output, int32_t count,
-                             const float* coefficients, float* state) {
-  // b0 = 1, b1 = a1 and b2 = a2 with a clean (+0, +0) state: every product pair cancels exactly,
-  // y = x and the state stays +0. A -0 input or a non-finite one would leave a signed zero or a
-  // NaN behind in the state, a denormal depends on the flush modes, and a directed rounding mode
-  // turns the cancellations into -0: those blocks take the real kernel.
+bool IsIdentitySectionTDF2(const float* coefficients, const float* state) {
+  // b0 = 1, b1 = a1 and b2 = a2 with a clean (+0, +0) state: every product pair cancels exactly.
   const float c0 = coefficients[0], c1 = coefficients[1], c2 = coefficients[2];
   const float c3 = coefficients[3], c4 = coefficients[4];
-  if (c0 != 1.0f || c2 != -c1 || c4 != -c3 || Bits(state[0]) != 0 || Bits(state[1]) != 0) {
-    return false;
-  }
-#if defined(__SSE2__)
+  return c0 == 1.0f && c2 == -c1 && c4 == -c3 && Bits(state[0]) == 0 && Bits(state[1]) == 0;
+}
+
+bool PassesIdentityExactly(const float* samples, int32_t count) {
+  // A -0 input or a non-finite one would leave a signed zero or a NaN behind in the state, a
+  // denormal depends on the flush modes, and a directed rounding mode turns the cancellations
+  // into -0: blocks holding any of them take the real kernel.
   if ((_mm_getcsr() & 0x6000u) != 0) return false;  // not rounding to nearest
   int32_t n = 0;
   __m128i unusual = _mm_setzero_si128();
   const __m128i exponent = _mm_set1_epi32(0x7F800000);
   const __m128i noBits = _mm_setzero_si128();
   for (; n + 4 <= count; n += 4) {
-    const __m128i bits = _mm_castps_si128(_mm_loadu_ps(input + n));
+    const __m128i bits = _mm_castps_si128(_mm_loadu_ps(samples + n));
     const __m128i exponentBits = _mm_and_si128(bits, exponent);
     // A zero exponent marks a zero or a denormal; only +0 (all bits clear) is welcome.
     const __m128i zeroExponent = _mm_cmpeq_epi32(exponentBits, noBits);
-    const __m128i notPlusZero = _mm_xor_si128(_mm_cmpeq_epi32(bits, noBits), _mm_set1_epi32(-1));
-    unusual = _mm_or_si128(unusual, _mm_and_si128(zeroExponent, notPlusZero));
+    const __m128i plusZero = _mm_cmpeq_epi32(bits, noBits);
+    unusual = _mm_or_si128(unusual, _mm_andnot_si128(plusZero, zeroExponent));
     unusual = _mm_or_si128(unusual, _mm_cmpeq_epi32(exponentBits, exponent));
   }
   bool any = _mm_movemask_epi8(unusual) != 0;
-  for (; n < count; ++n) any = any || IsUnusual(Bits(input[n]));
-  if (any) return false;
-  // Without -0 and non-finite values x + 0.0f is x itself: in place there is nothing to write.
+  for (; n < count; ++n) any = any || IsUnusual(Bits(samples[n]));
+  return !any;
+}
+
+bool PassIdentitySectionTDF2(const float* input, float* output, int32_t count,
+                             const float* coefficients, float* state) {
+  if (!IsIdentitySectionTDF2(coefficients, state) || !PassesIdentityExactly(input, count)) {
+    return false;
+  }
+  // y = x + 0.0f is x itself and the state stays +0: in place there is nothing to write.
   if (input == output) return true;
   const __m128 zero = _mm_setzero_ps();
-  for (n = 0; n + 4 <= count; n += 4) {
+  int32_t n = 0;
+  for (; n + 4 <= count; n += 4) {
     _mm_storeu_ps(output + n, _mm_add_ps(_mm_loadu_ps(input + n), zero));
   }
   for (; n < count; ++n) output[n] = input[n] + 0.0f;
   return true;
-#else
-  // Without a way to read the rounding mode here, the shortcut cannot be known to be exact.
-  (void)input;
-  (void)output;
-  (void)count;
-  return false;
-#endif
-}
-
-void RunBandPassStrided(const float* input, float* output, int32_t count,
-                        const float* coefficients, float* state, int32_t step) {
-  const float c0 = coefficients[0], c1 = coefficients[1], c2 = coefficients[2];
-  float s1 = state[0], s2 = state[1];
-  for (int32_t n = step - 1; n < count; n += step) {
-    const float x = input[n];
-    const float t = c0 * x;
-    const float y = s1 + t;
-    output[n] = y;
-    s1 = s2 + c1 * y;
-    s2 = c2 * y - t;
-  }
-  state[0] = s1;
-  state[1] = s2;
 }
 
 namespace {
 
 using SectionKernel = void (*)(const float*, float*, int32_t, const float*, float*);
 
-int32_t RunCascade(const CascadeCoefficients* coefficients, float* stateArea, const float* input,
-                   float* output, int32_t count, FlushRing* ring, SectionKernel kernel,
-                   int32_t statePerSection) {
+void RunCascade(const CascadeCoefficients* coefficients, float* stateArea, const float* input,
+                float* output, int32_t count, FlushRing* ring, SectionKernel kernel,
+                int32_t statePerSection) {
   const int32_t order = static_cast<int32_t>(coefficients[0]);
   if (order == 0) {
     if (input != output) {
       for (int32_t n = 0; n < count; ++n) output[n] = input[n];
     }
-    return 0;
+    return;
   }
   const int32_t sections = CascadeSectionCount(order);
   const float* source = input;
@@ -167,33 +146,26 @@ int32_t RunCascade(const CascadeCoefficients* coefficients, float* stateArea, co
     SweepFlushRing(ring, 4);
     source = output;
   }
-  return 0;
+}
+
+// RunSectionTDF2, or the identity shortcut where it gives the same bits.
+void RunSectionTDF2OrPass(const float* input, float* output, int32_t count,
+                          const float* coefficients, float* state) {
+  if (!PassIdentitySectionTDF2(input, output, count, coefficients, state)) {
+    RunSectionTDF2(input, output, count, coefficients, state);
+  }
 }
 
 }  // namespace
 
-int32_t RunCascadeDF1(const CascadeCoefficients* coefficients, float* stateArea,
-                      const float* input, float* output, int32_t count, FlushRing* ring) {
-  return RunCascade(coefficients, stateArea, input, output, count, ring, RunSectionDF1, 4);
+void RunCascadeDF1(const CascadeCoefficients* coefficients, float* stateArea, const float* input,
+                   float* output, int32_t count, FlushRing* ring) {
+  RunCascade(coefficients, stateArea, input, output, count, ring, RunSectionDF1, 4);
 }
 
-int32_t RunCascadeTDF2(const CascadeCoefficients* coefficients, float* stateArea,
-                       const float* input, float* output, int32_t count, FlushRing* ring) {
-  const int32_t order = static_cast<int32_t>(coefficients[0]);
-  if (order == 0) return RunCascade(coefficients, stateArea, input, output, count, ring,
-                                    RunSectionTDF2, 2);
-  const int32_t sections = CascadeSectionCount(order);
-  const float* source = input;
-  for (int32_t k = 0; k < sections; ++k) {
-    const float* section = coefficients + 2 + kCascadeSectionStride * k;
-    float* state = stateArea + 2 * k;
-    if (!PassIdentitySectionTDF2(source, output, count, section, state)) {
-      RunSectionTDF2(source, output, count, section, state);
-    }
-    SweepFlushRing(ring, 4);
-    source = output;
-  }
-  return 0;
+void RunCascadeTDF2(const CascadeCoefficients* coefficients, float* stateArea,
+                    const float* input, float* output, int32_t count, FlushRing* ring) {
+  RunCascade(coefficients, stateArea, input, output, count, ring, RunSectionTDF2OrPass, 2);
 }
 
 namespace {
@@ -235,14 +207,15 @@ void RunSectionDF1Pair(float* left, float* right, int32_t count, const float* le
 
 }  // namespace
 
-int32_t RunCascadeDF1Pair(const CascadeCoefficients* leftCoefficients, float* leftStateArea,
-                          FlushRing* leftRing, float* left,
-                          const CascadeCoefficients* rightCoefficients, float* rightStateArea,
-                          FlushRing* rightRing, float* right, int32_t count) {
+void RunCascadeDF1Pair(const CascadeCoefficients* leftCoefficients, float* leftStateArea,
+                       FlushRing* leftRing, float* left,
+                       const CascadeCoefficients* rightCoefficients, float* rightStateArea,
+                       FlushRing* rightRing, float* right, int32_t count) {
   const int32_t order = static_cast<int32_t>(leftCoefficients[0]);
   if (order == 0 || static_cast<int32_t>(rightCoefficients[0]) != order) {
     RunCascadeDF1(leftCoefficients, leftStateArea, left, left, count, leftRing);
-    return RunCascadeDF1(rightCoefficients, rightStateArea, right, right, count, rightRing);
+    RunCascadeDF1(rightCoefficients, rightStateArea, right, right, count, rightRing);
+    return;
   }
   // Each ring is swept after its own section, as the one-channel runner does; the two rings and
   // states never overlap, so interleaving the channels changes nothing.
@@ -254,10 +227,8 @@ int32_t RunCascadeDF1Pair(const CascadeCoefficients* leftCoefficients, float* le
     SweepFlushRing(leftRing, 4);
     SweepFlushRing(rightRing, 4);
   }
-  return 0;
 }
 
-#if defined(__SSE2__)
 namespace {
 
 // One second-order section of the left and the right channel, in lanes 0 and 1 (lanes 2 and 3
@@ -311,11 +282,9 @@ struct SectionPair {
 };
 
 }  // namespace
-#endif
 
 bool RunTwoStagesDF1Pair(const CascadeRun stages[2][2], float* left, float* right,
                          int32_t count) {
-#if defined(__SSE2__)
   for (int32_t stage = 0; stage < 2; ++stage) {
     for (int32_t channel = 0; channel < 2; ++channel) {
       const int32_t order = static_cast<int32_t>(stages[stage][channel].coefficients[0]);
@@ -342,17 +311,10 @@ bool RunTwoStagesDF1Pair(const CascadeRun stages[2][2], float* left, float* righ
     }
   }
   return true;
-#else
-  (void)stages;
-  (void)left;
-  (void)right;
-  (void)count;
-  return false;
-#endif
 }
 
-void ZeroFill(void* address, size_t byteCount, int value) {
-  if (byteCount != 0) memset(address, value, byteCount);
+void ZeroFill(void* address, size_t byteCount) {
+  if (byteCount != 0) memset(address, 0, byteCount);
 }
 
 }  // namespace tessil

@@ -9,8 +9,8 @@
 //
 // A CascadeCoefficients set is a flat float array: [0] the filter order N stored as a float (0.0
 // means pass-through), then one SectionCoefficients record of six floats per section k at index
-// 1 + 6k. Section 0 of an odd order is first-order (b2 and -a2 are 0). A set of S sections holds
-// 6S + 1 floats.
+// 1 + 6k (a reserved word, then the five coefficients). Section 0 of an odd order is first-order
+// (b2 and -a2 are 0). A set of S sections holds 6S + 1 floats.
 //
 // Every kernel accepts the same buffer as input and output: a sample is read before it is written.
 // The kernels never allocate, lock, fail or clear state; owners clear their state when they bind.
@@ -25,7 +25,9 @@ namespace tessil {
 inline constexpr float kDenormalFlushThreshold = 1e-15f;
 
 struct SectionCoefficients {
-  float flag;             // always written as 1.0 by the designs; never read by the arithmetic
+  // Never read or written: it keeps every record six words, the layout of the filter areas in
+  // the engine state block (see engine.h).
+  float reserved;
   float coefficients[5];  // in the order of the section form
 };
 static_assert(sizeof(SectionCoefficients) == 6 * sizeof(float));
@@ -81,29 +83,29 @@ void RunSectionDF1(const float* input, float* output, int32_t count, const float
                    float* state);
 void RunSectionTDF2(const float* input, float* output, int32_t count, const float* coefficients,
                     float* state);
-// Runs a transposed-direct-form-II section that is an exact identity (a unity peaking band) as
-// output = input + 0.0f, bit for bit what RunSectionTDF2 gives; returns false, touching nothing,
-// when the section, its state or the block does not allow it.
+// A transposed-direct-form-II section that is an exact identity (a unity peaking band) gives
+// output = input + 0.0f, bit for bit what RunSectionTDF2 gives, when its coefficients cancel and
+// its state is clean (IsIdentitySectionTDF2) and the block allows it (PassesIdentityExactly: no
+// -0, denormal or non-finite sample, rounding to nearest). PassIdentitySectionTDF2 runs it so when
+// both hold and returns false, touching nothing, otherwise.
+bool IsIdentitySectionTDF2(const float* coefficients, const float* state);
+bool PassesIdentityExactly(const float* samples, int32_t count);
 bool PassIdentitySectionTDF2(const float* input, float* output, int32_t count,
                              const float* coefficients, float* state);
-// Runs only the positions step-1, 2*step-1, ... below count; other outputs are left untouched.
-void RunBandPassStrided(const float* input, float* output, int32_t count,
-                        const float* coefficients, float* state, int32_t step);
-
 // Section 0 reads input, later sections run in place on output; four ring entries are swept after
-// every section run. Order 0 copies input to output and touches neither state nor ring. Return 0.
+// every section run. Order 0 copies input to output and touches neither state nor ring.
 // The TDF2 runner passes identity sections through PassIdentitySectionTDF2.
-int32_t RunCascadeDF1(const CascadeCoefficients* coefficients, float* stateArea,
-                      const float* input, float* output, int32_t count, FlushRing* ring);
-int32_t RunCascadeTDF2(const CascadeCoefficients* coefficients, float* stateArea,
-                       const float* input, float* output, int32_t count, FlushRing* ring);
+void RunCascadeDF1(const CascadeCoefficients* coefficients, float* stateArea, const float* input,
+                   float* output, int32_t count, FlushRing* ring);
+void RunCascadeTDF2(const CascadeCoefficients* coefficients, float* stateArea,
+                    const float* input, float* output, int32_t count, FlushRing* ring);
 
-// Both channels of a stereo pair through their own direct-form-I cascades, in place, with the
-// result of RunCascadeDF1 on each; the channels run together when their orders match.
-int32_t RunCascadeDF1Pair(const CascadeCoefficients* leftCoefficients, float* leftStateArea,
-                          FlushRing* leftRing, float* left,
-                          const CascadeCoefficients* rightCoefficients, float* rightStateArea,
-                          FlushRing* rightRing, float* right, int32_t count);
+// Both channels of a stereo pair through their own direct-form-I cascades, in place, as
+// RunCascadeDF1 runs each; the channels run together when their orders match.
+void RunCascadeDF1Pair(const CascadeCoefficients* leftCoefficients, float* leftStateArea,
+                       FlushRing* leftRing, float* left,
+                       const CascadeCoefficients* rightCoefficients, float* rightStateArea,
+                       FlushRing* rightRing, float* right, int32_t count);
 
 // One cascade as a runner sees it.
 struct CascadeRun {
@@ -118,8 +120,8 @@ struct CascadeRun {
 bool RunTwoStagesDF1Pair(const CascadeRun stages[2][2], float* left, float* right,
                          int32_t count);
 
-// Sets byteCount bytes to value when the range is non-empty; every clearing of coefficient or
-// state memory goes through here.
-void ZeroFill(void* address, size_t byteCount, int value);
+// Clears byteCount bytes when the range is non-empty; every clearing of coefficient or state
+// memory goes through here.
+void ZeroFill(void* address, size_t byteCount);
 
 }  // namespace tessil

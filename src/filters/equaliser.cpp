@@ -36,7 +36,6 @@ bool IsValidIndex(const EqualiserBlock* block, uint32_t index) { return index < 
 void DesignPeakingBand(const EqualiserBand* band, int32_t sampleRate, float* coefficients) {
   const uint32_t rate = static_cast<uint32_t>(sampleRate);
   coefficients[0] = band->frequency < (rate >> 1) ? 2.0f : 0.0f;
-  coefficients[1] = 1.0f;
   const double g = band->gain;
   const double k = g <= 1.0 ? g : 1.0;  // a cut moves the bandwidth term into the denominator
   const double w0 = 2.0 * kPi * static_cast<double>(band->frequency) / static_cast<double>(rate);
@@ -174,7 +173,7 @@ void EqualiserUpdateBand(EqualiserBlock* block, uint32_t index) {
   DesignPeakingBand(&block->bands[index], block->sampleRate,
                     binding->coefficients + kEqualiserBandEntries * index);
   // Later bands were fed by this band's old output, so their state goes too.
-  ZeroFill(binding->state + 2 * index, sizeof(float) * 2 * (block->bandCount - index), 0);
+  ZeroFill(binding->state + 2 * index, sizeof(float) * 2 * (block->bandCount - index));
 }
 
 void EqualiserRedesignAll(EqualiserBlock* block) {
@@ -189,7 +188,7 @@ void EqualiserBind(EqualiserBlock* block, FilterStateBinding* binding, float* ar
   binding->coefficients = area;
   binding->state = area + kEqualiserBandEntries * bands;
   EqualiserRedesignAll(block);
-  ZeroFill(binding->state, sizeof(float) * 2 * bands, 0);
+  ZeroFill(binding->state, sizeof(float) * 2 * bands);
   // The ring entries are four-byte distances, so they share the area's four-byte slots.
   binding->ringStorage = reinterpret_cast<int32_t*>(area + 9 * bands);
   binding->ring.items = binding->ringStorage;
@@ -214,14 +213,34 @@ int32_t EqualiserCopyFrom(EqualiserBlock* destination, const EqualiserBlock* sou
   return kResultSuccess;
 }
 
-int32_t EqualiserProcess(EqualiserBlock* block, float* buffer, int32_t count) {
+void EqualiserProcess(EqualiserBlock* block, float* buffer, int32_t count) {
   FilterStateBinding* binding = block->binding;
-  for (uint32_t index = 0; index < block->bandCount; ++index) {
-    if (LoadRelaxed(block->bands[index].enabled) == 0) continue;
+  const uint32_t bands = block->bandCount;
+  bool running[kEqualiserBands];
+  // A band whose order slot says pass-through leaves the buffer alone and sweeps nothing; a
+  // unity band with clean state leaves it alone too when the block allows, and only sweeps.
+  // When every band that runs is such a unity band, one look at the block decides for all.
+  bool allUnity = true;
+  for (uint32_t index = 0; index < bands; ++index) {
+    const float* set = binding->coefficients + kEqualiserBandEntries * index;
+    const int32_t order = static_cast<int32_t>(set[0]);
+    running[index] = LoadRelaxed(block->bands[index].enabled) != 0 && order != 0;
+    if (running[index]) {
+      allUnity = allUnity && CascadeSectionCount(order) == 1 &&
+                 IsIdentitySectionTDF2(set + 2, binding->state + 2 * index);
+    }
+  }
+  if (allUnity && PassesIdentityExactly(buffer, count)) {
+    for (uint32_t index = 0; index < bands; ++index) {
+      if (running[index]) SweepFlushRing(&binding->ring, 4);
+    }
+    return;
+  }
+  for (uint32_t index = 0; index < bands; ++index) {
+    if (!running[index]) continue;
     RunCascadeTDF2(binding->coefficients + kEqualiserBandEntries * index,
                    binding->state + 2 * index, buffer, buffer, count, &binding->ring);
   }
-  return kResultSuccess;
 }
 
 }  // namespace tessil

@@ -6,9 +6,10 @@
 //
 // The block's area holds, for B = bandCount bands:
 //   [0, 7B)      one CascadeCoefficients set per band: order slot (2.0, or 0.0 to pass through),
-//                flag, then b0, -a1, b1, -a2, b2
+//                a reserved word, then b0, -a1, b1, -a2, b2
 //   [7B, 9B)     state s1, s2 per band
-//   [9B, 11B)    flush-ring entries (uint32_t indices into the state); one ring serves all bands
+//   [9B, 11B)    flush-ring entries (four-byte distances to the state floats), one ring for
+//                all bands
 // Four bands need exactly kEqualiserAreaEntries four-byte entries.
 //
 // Results: 0 done, 1 value out of range (rate, NaN, band count), 3 switch not 0 or 1, 4 band
@@ -79,6 +80,6 @@ void EqualiserBind(EqualiserBlock* block, FilterStateBinding* binding, float* ar
 // Copies the switch, rate and band count, then the band values into the destination's own bands.
 int32_t EqualiserCopyFrom(EqualiserBlock* destination, const EqualiserBlock* source);
 // Runs every enabled band in index order, in place.
-int32_t EqualiserProcess(EqualiserBlock* block, float* buffer, int32_t count);
+void EqualiserProcess(EqualiserBlock* block, float* buffer, int32_t count);
 
 }  // namespace tessil

@@ -32,7 +32,6 @@ double PoleAngle(int32_t order, int32_t section) {
 void StoreSection(float* coefficients, int32_t section, double b0, double b1, double b2,
                   double na1, double na2) {
   SectionCoefficients* record = CascadeSection(coefficients, section);
-  record->flag = 1.0f;
   record->coefficients[0] = static_cast<float>(b0);
   record->coefficients[1] = static_cast<float>(b1);
   record->coefficients[2] = static_cast<float>(b2);
@@ -153,7 +152,7 @@ void FilterBind(FilterBlock* block, FilterStateBinding* binding, float* area) {
   binding->coefficients = area;
   binding->state = area + kCascadeSectionStride * sections + 1;
   FilterRedesign(block);
-  ZeroFill(binding->state, sizeof(float) * static_cast<size_t>(stateFloats), 0);
+  ZeroFill(binding->state, sizeof(float) * static_cast<size_t>(stateFloats));
   // The ring entries are four-byte distances, so they share the area's four-byte slots.
   binding->ringStorage = reinterpret_cast<int32_t*>(binding->state + stateFloats);
   binding->ring.items = binding->ringStorage;
@@ -182,32 +181,31 @@ int32_t FilterCopyFrom(FilterBlock* destination, const FilterBlock* source) {
   return kResultSuccess;
 }
 
-int32_t FilterProcess(FilterBlock* block, const float* input, float* output, int32_t count) {
+void FilterProcess(FilterBlock* block, const float* input, float* output, int32_t count) {
   FilterStateBinding* binding = block->binding;
-  return RunCascadeDF1(binding->coefficients, binding->state, input, output, count,
-                       &binding->ring);
+  RunCascadeDF1(binding->coefficients, binding->state, input, output, count, &binding->ring);
 }
 
-int32_t FilterProcessPair(FilterBlock* left, FilterBlock* right, float* leftBuffer,
-                          float* rightBuffer, int32_t count) {
+void FilterProcessPair(FilterBlock* left, FilterBlock* right, float* leftBuffer,
+                       float* rightBuffer, int32_t count) {
   FilterStateBinding* l = left->binding;
   FilterStateBinding* r = right->binding;
-  return RunCascadeDF1Pair(l->coefficients, l->state, &l->ring, leftBuffer, r->coefficients,
-                           r->state, &r->ring, rightBuffer, count);
+  RunCascadeDF1Pair(l->coefficients, l->state, &l->ring, leftBuffer, r->coefficients, r->state,
+                    &r->ring, rightBuffer, count);
 }
 
-int32_t FilterProcessTwoPairs(FilterBlock* firstLeft, FilterBlock* firstRight,
-                              FilterBlock* secondLeft, FilterBlock* secondRight, float* leftBuffer,
-                              float* rightBuffer, int32_t count) {
+void FilterProcessTwoPairs(FilterBlock* firstLeft, FilterBlock* firstRight,
+                           FilterBlock* secondLeft, FilterBlock* secondRight, float* leftBuffer,
+                           float* rightBuffer, int32_t count) {
   const auto run = [](FilterBlock* block) {
     FilterStateBinding* binding = block->binding;
     return CascadeRun{binding->coefficients, binding->state, &binding->ring};
   };
   const CascadeRun stages[2][2] = {{run(firstLeft), run(firstRight)},
                                    {run(secondLeft), run(secondRight)}};
-  if (RunTwoStagesDF1Pair(stages, leftBuffer, rightBuffer, count)) return 0;
+  if (RunTwoStagesDF1Pair(stages, leftBuffer, rightBuffer, count)) return;
   FilterProcessPair(firstLeft, firstRight, leftBuffer, rightBuffer, count);
-  return FilterProcessPair(secondLeft, secondRight, leftBuffer, rightBuffer, count);
+  FilterProcessPair(secondLeft, secondRight, leftBuffer, rightBuffer, count);
 }
 
 }  // namespace tessil

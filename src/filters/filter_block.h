@@ -4,7 +4,8 @@
 // of the engine state block. The area holds, for S = (order + 1) / 2 sections:
 //   [0, 6S + 1)          CascadeCoefficients (order slot, then one section record per section)
 //   [6S + 1, 10S + 1)    direct-form-I state, four floats per section
-//   [10S + 1, 14S + 1)   flush-ring entries (uint32_t indices into the state), one per state float
+//   [10S + 1, 14S + 1)   flush-ring entries (four-byte distances to the state floats), one per
+//                        state float
 // Order 10 needs exactly kFilterAreaEntries four-byte entries, which is why orders stop there.
 //
 // Changing enabled, the rate or the frequency redesigns and keeps the state (the filter carries
@@ -73,15 +74,15 @@ void FilterRedesign(FilterBlock* block);
 // Applies the source's enable, rate, frequency and order through the setters; refusals ignored.
 int32_t FilterCopyFrom(FilterBlock* destination, const FilterBlock* source);
 // Runs the bound cascade; input and output may be the same buffer. Only for bound blocks.
-int32_t FilterProcess(FilterBlock* block, const float* input, float* output, int32_t count);
-// Runs two bound blocks (left and right of one stage) in place on their own buffers, each with
-// the result FilterProcess gives it.
-int32_t FilterProcessPair(FilterBlock* left, FilterBlock* right, float* leftBuffer,
-                          float* rightBuffer, int32_t count);
-// The high-pass pair, then the low-pass pair, over one stereo block in place: the result of two
-// FilterProcessPair calls in that order.
-int32_t FilterProcessTwoPairs(FilterBlock* firstLeft, FilterBlock* firstRight,
-                              FilterBlock* secondLeft, FilterBlock* secondRight, float* leftBuffer,
-                              float* rightBuffer, int32_t count);
+void FilterProcess(FilterBlock* block, const float* input, float* output, int32_t count);
+// Runs two bound blocks (left and right of one stage) in place on their own buffers, each as
+// FilterProcess runs it.
+void FilterProcessPair(FilterBlock* left, FilterBlock* right, float* leftBuffer,
+                       float* rightBuffer, int32_t count);
+// The high-pass pair, then the low-pass pair, over one stereo block in place: what two
+// FilterProcessPair calls in that order give.
+void FilterProcessTwoPairs(FilterBlock* firstLeft, FilterBlock* firstRight,
+                           FilterBlock* secondLeft, FilterBlock* secondRight, float* leftBuffer,
+                           float* rightBuffer, int32_t count);
 
 }  // namespace tessil

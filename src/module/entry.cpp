@@ -21,7 +21,7 @@ TESSIL_EXPORT ITessilManager* NTAPI CreateTessilManager() {
   ITessilManager* result = nullptr;
   void* block = ExAllocatePoolWithTag(NonPagedPool, sizeof(TessilManager), tessil::kTagManager);
   if (block != nullptr) {
-    tessil::ZeroFill(block, sizeof(TessilManager), 0);
+    tessil::ZeroFill(block, sizeof(TessilManager));
     TessilManager* manager = new (block) TessilManager();
     if (manager->HasSettings()) {
       result = manager;

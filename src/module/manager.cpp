@@ -45,7 +45,7 @@ IStreamProcessor* TessilManager::CreateProcessor() {
   StreamProcessor* result = nullptr;
   void* block = ExAllocatePoolWithTag(NonPagedPool, sizeof(StreamProcessor), kTagProcessor);
   if (block != nullptr) {
-    ZeroFill(block, sizeof(StreamProcessor), 0);
+    ZeroFill(block, sizeof(StreamProcessor));
     StreamProcessor* processor = new (block) StreamProcessor(this);
     AcquireListMutex();
     // Copying and appending under one hold of the list mutex means no change made meanwhile can

@@ -1,8 +1,6 @@
 #include "stream/stream_processor.h"
 
-#if defined(__SSE2__)
 #include <emmintrin.h>
-#endif
 
 #include "chain/pipeline.h"
 #include "stream/pool_tags.h"
@@ -12,8 +10,8 @@ namespace tessil {
 
 namespace {
 
-// One entry per processed sample, chosen by the generator's two lowest bits.
-constexpr float kDitherTable[4] = {0.0f, 1e-8f, 0.0f, -1e-8f};
+// Host frames read per dither run.
+constexpr int32_t kReadRun = kDitherRun / 2;
 
 float ClampOutput(float value) {
   if (value != value) return 0.0f;  // a NaN never reaches the host
@@ -39,7 +37,7 @@ StreamProcessor::StreamProcessor(ProcessorOwner* owner) {
   if (engine_ != nullptr) EngineInit(engine_);
   stateBlock_ = static_cast<EngineStateBlock*>(
       ExAllocatePoolWithTag(NonPagedPool, EngineStateBlockSize(), kTagStateBlock));
-  if (stateBlock_ != nullptr) ZeroFill(stateBlock_, EngineStateBlockSize(), 0);
+  if (stateBlock_ != nullptr) ZeroFill(stateBlock_, EngineStateBlockSize());
   inputs_[0] = channelBuffers_[0];
   inputs_[1] = channelBuffers_[1];
   outputs_[0] = channelBuffers_[2];
@@ -86,7 +84,7 @@ NTSTATUS StreamProcessor::Init(ULONG sampleRate, USHORT bitsPerSample, USHORT ch
   // A stream with fewer than two channels never writes the input buffers it does not use; they
   // must hold what a fresh processor holds, not what an earlier format left there.
   for (uint32_t c = channels < 2 ? channels : 2; c < 2; ++c) {
-    ZeroFill(channelBuffers_[c], sizeof channelBuffers_[c], 0);
+    ZeroFill(channelBuffers_[c], sizeof channelBuffers_[c]);
   }
   DitherSeed(&dither_);
   queued_ = false;
@@ -137,32 +135,26 @@ const float* StreamProcessor::ReadFrames(const Format& format, const float* inpu
                                          int32_t first, int32_t count) {
   float* left = inputs_[0] + first;
   float* right = inputs_[1] + first;
-  int32_t* history = dither_.history;
-  int32_t position = dither_.position;  // a local, so that the loop keeps it in a register
-  const auto read = [&](float sample) {
-    const float dither = kDitherTable[DitherStep(history, &position) & 3];
-    // The scale is a power of two: multiplying by its reciprocal is the division, bit for bit.
+  const int32_t processed = static_cast<int32_t>(format.processed);
+  const __m128 lowest = _mm_set1_ps(format.lowest), highest = _mm_set1_ps(format.highest);
+  const __m128 reciprocal = _mm_set1_ps(format.inputReciprocal);
+  // MAXPS and MINPS return their second operand on equality, so each lane clamps exactly as
+  // Clean does; a NaN becomes +0.
+  const auto clean = [&](__m128 x) {
+    x = _mm_and_ps(x, _mm_cmpord_ps(x, x));
+    return _mm_min_ps(_mm_max_ps(x, lowest), highest);
+  };
+  // The scale is a power of two: multiplying by its reciprocal is the division, bit for bit.
+  const auto read = [&](float dither, float sample) {
     return dither + Clean(format, sample) * format.inputReciprocal;
   };
-#if defined(__SSE2__)
-  if (format.channels == 2) {
-    // Plain stereo: the dither for a run of frames first (its order is the per-sample order,
-    // left then right), then four frames at a time. MAXPS and MINPS return their second operand
-    // on equality, so each lane clamps exactly as the comparisons above do; a NaN becomes +0.
-    constexpr int32_t kRun = 64;
-    float dither[2 * kRun];
-    const __m128 lowest = _mm_set1_ps(format.lowest), highest = _mm_set1_ps(format.highest);
-    const __m128 reciprocal = _mm_set1_ps(format.inputReciprocal);
-    const auto clean = [&](__m128 x) {
-      x = _mm_and_ps(x, _mm_cmpord_ps(x, x));
-      return _mm_min_ps(_mm_max_ps(x, lowest), highest);
-    };
-    for (int32_t start = 0; start < count; start += kRun) {
-      const int32_t run = count - start < kRun ? count - start : kRun;
-      for (int32_t i = 0; i < 2 * run; ++i) {
-        dither[i] = kDitherTable[DitherStep(history, &position) & 3];
-      }
-      int32_t i = 0;
+  for (int32_t start = 0; start < count; start += kReadRun) {
+    const int32_t run = count - start < kReadRun ? count - start : kReadRun;
+    // One dither value per processed sample, in the order the samples are read: left then right.
+    float dither[kDitherRun];
+    DitherSamples(&dither_, dither, run * processed);
+    int32_t i = 0;
+    if (format.channels == 2) {
       for (; i + 4 <= run; i += 4) {
         const __m128 first = _mm_add_ps(_mm_loadu_ps(dither + 2 * i),
                                         _mm_mul_ps(clean(_mm_loadu_ps(input)), reciprocal));
@@ -172,49 +164,39 @@ const float* StreamProcessor::ReadFrames(const Format& format, const float* inpu
         _mm_storeu_ps(right + start + i, _mm_shuffle_ps(first, second, _MM_SHUFFLE(3, 1, 3, 1)));
         input += 8;
       }
-      for (; i < run; ++i) {
-        left[start + i] = dither[2 * i] + Clean(format, input[0]) * format.inputReciprocal;
-        right[start + i] = dither[2 * i + 1] + Clean(format, input[1]) * format.inputReciprocal;
-        input += 2;
-      }
     }
-    dither_.position = position;
-    return input;
-  }
-#endif
-  if (format.processed == 2) {
-    for (int32_t i = 0; i < count; ++i) {
-      left[i] = read(input[0]);
-      right[i] = read(input[1]);
+    for (; i < run; ++i) {
+      if (processed >= 1) left[start + i] = read(dither[processed * i], input[0]);
+      if (processed == 2) right[start + i] = read(dither[2 * i + 1], input[1]);
       input += format.channels;
     }
-  } else if (format.processed == 1) {
-    for (int32_t i = 0; i < count; ++i) {
-      left[i] = read(input[0]);
-      input += format.channels;
-    }
-  } else {
-    input += static_cast<size_t>(count) * format.channels;
   }
-  dither_.position = position;
   return input;
 }
 
 float* StreamProcessor::WriteFrames(const Format& format, const float* left, const float* right,
                                     int32_t count, float* output) {
-  if (format.processed == 2) {
-    for (int32_t i = 0; i < count; ++i) {
-      output[0] = ClampOutput(left[i]) * format.outputScale;
-      output[1] = ClampOutput(right[i]) * format.outputScale;
-      output += format.channels;
+  int32_t i = 0;
+  if (format.channels == 2) {
+    // ClampOutput four samples at a time: a NaN becomes +0, then MAXPS and MINPS clamp (they
+    // return their second operand on equality, so -1 and 1 stay themselves).
+    const __m128 low = _mm_set1_ps(-1.0f), high = _mm_set1_ps(1.0f);
+    const __m128 scale = _mm_set1_ps(format.outputScale);
+    const auto clamp = [&](__m128 x) {
+      x = _mm_and_ps(x, _mm_cmpord_ps(x, x));
+      return _mm_mul_ps(_mm_min_ps(_mm_max_ps(x, low), high), scale);
+    };
+    for (; i + 4 <= count; i += 4) {
+      const __m128 l = clamp(_mm_loadu_ps(left + i)), r = clamp(_mm_loadu_ps(right + i));
+      _mm_storeu_ps(output, _mm_unpacklo_ps(l, r));
+      _mm_storeu_ps(output + 4, _mm_unpackhi_ps(l, r));
+      output += 8;
     }
-  } else if (format.processed == 1) {
-    for (int32_t i = 0; i < count; ++i) {
-      output[0] = ClampOutput(left[i]) * format.outputScale;
-      output += format.channels;
-    }
-  } else {
-    output += static_cast<size_t>(count) * format.channels;
+  }
+  for (; i < count; ++i) {
+    if (format.processed >= 1) output[0] = ClampOutput(left[i]) * format.outputScale;
+    if (format.processed == 2) output[1] = ClampOutput(right[i]) * format.outputScale;
+    output += format.channels;
   }
   return output;
 }
@@ -233,15 +215,12 @@ void StreamProcessor::RunBlock(int32_t frames) {
 
 void StreamProcessor::ProcessAligned(const Format& format, const float* input, ULONG frames,
                                      float* output) {
-  ULONG remaining = frames;
-  while (remaining > 0) {
-    const int32_t n = remaining < kProcessorBlockFrames ? static_cast<int32_t>(remaining)
-                                                        : kProcessorBlockFrames;
+  // Whole blocks only: a buffer that is not is queued (ProcessQueued).
+  for (ULONG block = 0; block < frames / kProcessorBlockFrames; ++block) {
     // A whole block is read before any of it is written, so in-place buffers are safe.
-    input = ReadFrames(format, input, 0, n);
-    RunBlock(n);
-    output = WriteFrames(format, outputs_[0], outputs_[1], n, output);
-    remaining -= static_cast<ULONG>(n);
+    input = ReadFrames(format, input, 0, kProcessorBlockFrames);
+    RunBlock(kProcessorBlockFrames);
+    output = WriteFrames(format, outputs_[0], outputs_[1], kProcessorBlockFrames, output);
   }
 }
 

@@ -10,8 +10,8 @@
 namespace tessil {
 
 inline constexpr int32_t kProcessorBlockFrames = kTessilBlockFrames;
-inline constexpr int32_t kProcessorChannelFrames = 960;
-inline constexpr int32_t kProcessorScratchFloats = 4844;
+// The chain sees one block at a time: the channel buffers and the pipeline's scratch hold one.
+inline constexpr int32_t kProcessorScratchFloats = EngineScratchFloats(kProcessorBlockFrames);
 // A stream whose buffers are not whole blocks runs this many frames late, so that every chunk the
 // chain sees is a whole block.
 inline constexpr int32_t kShortBufferLatency = kTessilShortBufferLatencyFrames;
@@ -69,7 +69,7 @@ class StreamProcessor final : public IStreamProcessor {
   ProcessorOwner* owner_;
   EngineStateBlock* stateBlock_;
   float scratch_[kProcessorScratchFloats];
-  float channelBuffers_[4][kProcessorChannelFrames];  // input 0, input 1, output 0, output 1
+  float channelBuffers_[4][kProcessorBlockFrames];  // input 0, input 1, output 0, output 1
   float* inputs_[2];
   float* outputs_[2];
   bool initialised_;

@@ -45,7 +45,6 @@ TEST(EngineSettings, InitWritesTheDefaults) {
   EXPECT_EQ(EngineGetCoreEnable(c), 1);
   EXPECT_EQ(EngineGetCoreWeighting(c), 1);
   EXPECT_EQ(EngineGetCoreLevel(c), 0.5f);
-  EXPECT_EQ(c->eqPlacement, 1);
   EXPECT_EQ(c->stateBlock, nullptr);
   EXPECT_EQ(c->equaliserLeft.bands, c->bandsLeft);
   EXPECT_EQ(c->equaliserRight.bands, c->bandsRight);

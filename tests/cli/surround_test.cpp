@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "cli/cli_harness.h"
-#include "cli/true_peak.h"
+#include "host/true_peak.h"
 
 namespace tessil::cli_test {
 namespace {
@@ -62,8 +62,8 @@ std::vector<float> SurroundProgramme(double seconds) {
 }
 
 double TruePeakDb(const std::vector<float>& samples, int channels) {
-  cli::TruePeakMeter meter(channels, 48000);
-  meter.Add(samples.data(), samples.size() / static_cast<size_t>(channels));
+  host::TruePeakMeter meter(channels, 48000);
+  meter.AddInterleaved(samples.data(), samples.size() / static_cast<size_t>(channels));
   return 20.0 * std::log10(meter.TruePeak());
 }
 

@@ -10,6 +10,7 @@
 #include "core/core.h"
 #include "core/core_process_block.h"
 #include "core/core_test_support.h"
+#include "platform/relaxed.h"
 
 namespace tessil {
 namespace {
@@ -383,7 +384,7 @@ TEST(CoreProcessBlock, SettingsMayChangeWhileBlocksRun) {
     for (int32_t i = 0; !done.load(); ++i) {
       CoreSetWeighting(&rig.core, i & 1);
       CoreSetLevel(&rig.core, (i & 2) != 0 ? 0.05f : 0.9f);
-      ChannelSetCeiling(&rig.core.left, (i & 4) != 0 ? 0.5f : 1.0f);
+      StoreRelaxed(rig.core.left.ceiling, (i & 4) != 0 ? 0.5f : 1.0f);
     }
   });
   Noise noise(19);

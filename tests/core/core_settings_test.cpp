@@ -38,14 +38,6 @@ TEST(CoreSettings, LevelRangeIsInclusiveAndRefusalsKeepBothChannels) {
     EXPECT_EQ(rig.core.left.level, 0.25f) << value;
     EXPECT_EQ(rig.core.right.level, 0.25f) << value;
   }
-
-  CoreChannel& channel = rig.core.left;
-  EXPECT_EQ(ChannelSetCeiling(&channel, 3.1622778e-05f), 0);
-  EXPECT_EQ(ChannelSetCeiling(&channel, 1.0000001f), 1);
-  EXPECT_EQ(ChannelSetCeiling(&channel, 3.0e-05f), 1);
-  EXPECT_EQ(channel.ceiling, 3.1622778e-05f);
-  EXPECT_EQ(ChannelSetCeiling(&channel, 1.0f), 0);
-  EXPECT_EQ(channel.ceiling, 1.0f);
 }
 
 TEST(CoreSettings, SwitchesRefuseValuesOtherThanZeroOrOne) {
@@ -184,7 +176,7 @@ TEST(CoreSettings, DefaultsAndCopiesGoThroughTheSetters) {
   rig.Prepare(CoreRate::k48000);
   ASSERT_EQ(CoreSetWeighting(&rig.core, 1), 0);
   ASSERT_EQ(CoreSetLevel(&rig.core, 0.2f), 0);
-  ASSERT_EQ(ChannelSetCeiling(&rig.core.right, 0.6f), 0);
+  rig.core.right.ceiling = 0.6f;  // no setting reaches it; a copy still carries it
   ASSERT_EQ(CoreSetEnable(&rig.core, 0), 0);
 
   // A fresh, unbound context receives the settings.

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <xmmintrin.h>
+
 #include <cmath>
+#include <cstring>
+#include <random>
 #include <vector>
 
 #include "core/core_test_support.h"
@@ -253,6 +257,84 @@ TEST(ApplyGainLinked, OneCurveFromTheLeftStateTowardsTheLouderTarget) {
   ApplyGainLinked(&rig.core.left, &rig.core.right, inputs, outputs, kN, rig.scratch.data());
   EXPECT_EQ(gainsLeft, left);
   EXPECT_EQ(gainsRight, right);
+}
+
+// The curve one sample at a time, each look-ahead summed afresh: what the gain stage must give,
+// bit for bit, however it shares the sums.
+struct PlainCurve {
+  std::vector<float> curve;
+  std::vector<float> steps;
+  float gain, increment, lastStep;
+};
+
+PlainCurve PlainGainCurve(float gain, float target, float smoothing, float lastStep,
+                          const float* envelope) {
+  PlainCurve plain{{}, {}, gain, (target - gain) * smoothing, lastStep};
+  const float limit = (1.0f * 0.25f) * 0.96f;
+  for (int32_t j = 0; j < kN; ++j) {
+    float h = plain.gain;
+    int32_t distance = -1;
+    for (int32_t k = 0; k < kCoreLookAhead && distance < 0; ++k) {
+      h = plain.increment + h;
+      if (h * envelope[j + k] > limit) distance = k;
+    }
+    if (distance >= 0) {
+      plain.lastStep = -std::fabs((limit - plain.gain) * kReciprocals[distance]);
+      plain.gain = plain.lastStep + plain.gain;
+      plain.increment = 0.0f;
+      plain.steps.push_back(static_cast<float>(j));
+    } else {
+      plain.gain = plain.increment + plain.gain;
+    }
+    plain.curve.push_back(plain.gain);
+  }
+  return plain;
+}
+
+bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Peaks anywhere (also in the look-ahead past the frame), quiet stretches, rising and falling
+// gains, in every floating-point mode a host may leave behind.
+TEST(ApplyGainSingle, CurveAndStepsMatchTheOneSampleLookAheadInEveryMode) {
+  std::mt19937 random(7);
+  std::uniform_real_distribution<float> uniform(0.0f, 1.0f);
+  const unsigned saved = _mm_getcsr();
+  int32_t stepsSeen = 0;
+  for (unsigned mode : {0x0000u, 0x8040u, 0x2000u, 0x6000u}) {  // nearest, FTZ+DAZ, down, zero
+    for (int32_t round = 0; round < 200; ++round) {
+      CoreRig rig;
+      rig.Prepare(CoreRate::k48000);
+      CoreChannelState& state = rig.Left();
+      StartFrame(rig, state, 0.08f);  // no ramps
+      state.gain = 0.02f + 2.0f * uniform(random);
+      state.target = round % 3 == 0 ? state.gain : 0.02f + 3.0f * uniform(random);
+      state.lastStep = -0.01f;
+      const int32_t peaks = round % 5;
+      const float height = 0.05f + 0.5f * uniform(random);
+      for (int32_t j = 0; j < kN + kCoreLookAhead; ++j) {
+        rig.Envelope()[j] = height * uniform(random) * 0.3f;
+      }
+      for (int32_t p = 0; p < peaks; ++p) {
+        rig.Envelope()[random() % (kN + kCoreLookAhead)] = height * (1.0f + 4.0f * uniform(random));
+      }
+      std::vector<float> input(kN, 0.0f), output(kN);
+      _mm_setcsr((saved & ~0xE040u) | mode);
+      const PlainCurve plain = PlainGainCurve(state.gain, state.target, state.smoothing,
+                                              state.lastStep, rig.Envelope());
+      ApplyGainSingle(&rig.core.left, input.data(), output.data(), kN, rig.scratch.data());
+      _mm_setcsr(saved);
+      for (int32_t j = 0; j < kN; ++j) {
+        ASSERT_TRUE(SameBits(Curve(rig)[j], plain.curve[j])) << "mode " << mode << " round "
+                                                             << round << " sample " << j;
+      }
+      for (size_t s = 0; s < plain.steps.size(); ++s) ASSERT_EQ(Steps(rig)[s], plain.steps[s]);
+      EXPECT_TRUE(SameBits(state.gain, plain.gain));
+      EXPECT_TRUE(SameBits(state.increment, plain.increment));
+      EXPECT_TRUE(SameBits(state.lastStep, plain.lastStep));
+      stepsSeen += static_cast<int32_t>(plain.steps.size());
+    }
+  }
+  EXPECT_GT(stepsSeen, 1000);  // the rounds do reach the limit, often
 }
 
 }  // namespace

@@ -71,12 +71,17 @@ struct AnalysedFrame {
 
 AnalysedFrame Analyse(CoreRig& rig, std::vector<float> frame) {
   AnalysedFrame result{std::move(frame)};
-  CoreChannelState& state = rig.Left();
-  state.lookAhead = kCoreLookAhead;
-  state.framePeak = 0.0f;
-  state.channelIndex = 0.0f;
-  AnalyseFrame(&rig.core.left, result.delayed.data(), rig.Envelope(), kN);
-  DecimateFrame(&rig.core.left, result.delayed.data(), result.decimated.data(), kN);
+  std::vector<float> right(kN, 0.0f);
+  for (CoreChannelState* state : {&rig.Left(), &rig.Right()}) {
+    state->lookAhead = kCoreLookAhead;
+    state->framePeak = 0.0f;
+    state->channelIndex = state == &rig.Right() ? 1.0f : 0.0f;
+  }
+  CoreChannel* channels[2] = {&rig.core.left, &rig.core.right};
+  float* inputs[2] = {result.delayed.data(), right.data()};
+  AnalyseFrames(channels, inputs, rig.Envelope(), kN);
+  DecimateFrame(&rig.core.left, result.delayed.data(), result.decimated.data(),
+                rig.scratch.data());
   return result;
 }
 

@@ -33,7 +33,6 @@ struct Cascade {
   }
   void SetSection(int k, float c0, float c1, float c2, float c3, float c4) {
     SectionCoefficients* s = CascadeSection(coefficients.data(), k);
-    s->flag = 1.0f;
     const float values[5] = {c0, c1, c2, c3, c4};
     std::memcpy(s->coefficients, values, sizeof values);
   }
@@ -67,43 +66,19 @@ TEST(BiquadKernels, TransposedFormMatchesDirectFormForTheSameFilter) {
   for (int i = 0; i < 64; ++i) EXPECT_NEAR(y1[i], y2[i], 1e-5f) << i;
 }
 
-TEST(BiquadKernels, StridedBandPassTouchesOnlyItsPositions) {
-  const float c[3] = {0.5f, 0.1f, -0.2f};
-  float state[2] = {};
-  float input[10], output[10];
-  for (int i = 0; i < 10; ++i) {
-    input[i] = 1.0f;
-    output[i] = -7.0f;
-  }
-  RunBandPassStrided(input, output, 10, c, state, 4);
-  for (int i = 0; i < 10; ++i) {
-    if (i == 3 || i == 7) {
-      EXPECT_NE(output[i], -7.0f) << i;
-    } else {
-      EXPECT_EQ(output[i], -7.0f) << i;
-    }
-  }
-  EXPECT_EQ(output[3], 0.5f);              // y = 0 + 0.5
-  EXPECT_EQ(output[7], 0.05f + 0.5f);      // s1 = 0 + 0.1*0.5
-  float untouched[2] = {3.0f, 4.0f};
-  RunBandPassStrided(input, output, 10, c, untouched, 11);
-  EXPECT_EQ(untouched[0], 3.0f);
-  EXPECT_EQ(untouched[1], 4.0f);
-}
-
 TEST(CascadeRunners, OrderZeroCopiesAndLeavesStateAndCursorAlone) {
   Cascade cascade(0, 4);
   cascade.state[0] = 5e-16f;
   cascade.ring.cursor = 2;
   const float input[4] = {1, 2, 3, 4};
   float output[4] = {};
-  EXPECT_EQ(RunCascadeDF1(cascade.coefficients.data(), cascade.state.data(), input, output, 4,
-                          &cascade.ring), 0);
+  RunCascadeDF1(cascade.coefficients.data(), cascade.state.data(), input, output, 4,
+                &cascade.ring);
   EXPECT_EQ(std::memcmp(input, output, sizeof input), 0);
   EXPECT_EQ(cascade.state[0], 5e-16f);
   EXPECT_EQ(cascade.ring.cursor, 2);
-  EXPECT_EQ(RunCascadeTDF2(cascade.coefficients.data(), cascade.state.data(), input, output, 4,
-                           &cascade.ring), 0);
+  RunCascadeTDF2(cascade.coefficients.data(), cascade.state.data(), input, output, 4,
+                 &cascade.ring);
   EXPECT_EQ(cascade.ring.cursor, 2);
 }
 
@@ -349,9 +324,9 @@ TEST(CascadeRunners, TwoFusedStagesEqualTheStagesInTurn) {
 
 TEST(ZeroFillTest, WritesExactlyTheRange) {
   float values[3] = {1.0f, 2.0f, 3.0f};
-  ZeroFill(values, 0, 0);
+  ZeroFill(values, 0);
   EXPECT_EQ(values[0], 1.0f);
-  ZeroFill(values + 1, sizeof(float), 0);
+  ZeroFill(values + 1, sizeof(float));
   EXPECT_EQ(values[0], 1.0f);
   EXPECT_EQ(values[1], 0.0f);
   EXPECT_EQ(values[2], 3.0f);

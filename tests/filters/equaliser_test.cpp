@@ -56,6 +56,11 @@ std::vector<float> Design(float gain, uint32_t frequency, float q, int32_t rate)
   return set;
 }
 
+// What a design stores: the order slot and the five coefficients (the word between is reserved).
+std::vector<float> Stored(const float* set) {
+  return {set[0], set[2], set[3], set[4], set[5], set[6]};
+}
+
 // Amplitude of the steady-state response to a sine, by correlation over whole periods.
 double SineGain(BoundEqualiser& equaliser, double frequency, double rate) {
   const int warmUp = static_cast<int>(rate), measured = static_cast<int>(rate / 10);
@@ -80,7 +85,6 @@ TEST(PeakingDesign, CentreGetsTheGainAndTheEdgesStayAtUnity) {
       SCOPED_TRACE(testing::Message() << rate << " gain " << gain);
       const std::vector<float> set = Design(gain, 1000, 2.0f, rate);
       EXPECT_EQ(set[0], 2.0f);
-      EXPECT_EQ(set[1], 1.0f);
       EXPECT_NEAR(std::abs(Response(set.data(), 1000, rate)), gain, 2e-5 * gain);
       EXPECT_NEAR(std::abs(Response(set.data(), 0, rate)), 1.0, 1e-5);
       EXPECT_NEAR(std::abs(Response(set.data(), rate / 2.0, rate)), 1.0, 1e-5);
@@ -126,7 +130,7 @@ TEST(PeakingDesign, WellInsideItsRangeTheFormulaStandsBitForBit) {
     const double w0 = 2.0 * std::numbers::pi * frequency / rate;
     const double t = std::tan(w0 * (1.0 / (3.0 * q)));
     const double m = 1.0 / (k + t);
-    return std::vector<float>{frequency < static_cast<uint32_t>(rate) / 2 ? 2.0f : 0.0f, 1.0f,
+    return std::vector<float>{frequency < static_cast<uint32_t>(rate) / 2 ? 2.0f : 0.0f,
                               static_cast<float>(m * (k + g * t)),
                               static_cast<float>(2.0 * m * k * std::cos(w0)),
                               static_cast<float>(-2.0 * m * k * std::cos(w0)),
@@ -139,7 +143,8 @@ TEST(PeakingDesign, WellInsideItsRangeTheFormulaStandsBitForBit) {
            frequency += 37) {
         if (2.0 * std::numbers::pi * frequency / rate / (3.0 * q) > 1.4) continue;
         for (float gain : {0.1f, 0.5f, 1.0f, 1.9952623844146729f, 10.0f}) {
-          ASSERT_EQ(Design(gain, frequency, q, rate), plain(gain, frequency, q, rate))
+          ASSERT_EQ(Stored(Design(gain, frequency, q, rate).data()),
+                    plain(gain, frequency, q, rate))
               << rate << " " << frequency << " q " << q << " gain " << gain;
         }
       }
@@ -325,15 +330,13 @@ TEST(EqualiserState, OnlyRealChangesRedesignAndTheyClearFromTheChangedBandOn) {
   for (int i = 2; i < 8; ++i) EXPECT_EQ(after[i], 0.0f) << i;
   EXPECT_EQ(std::vector<float>(equaliser.Set(0), equaliser.Set(0) + 7),
             std::vector<float>(coefficients.begin(), coefficients.begin() + 7));
-  EXPECT_EQ(std::vector<float>(equaliser.Set(1), equaliser.Set(1) + 7),
-            Design(3.0f, 1100, 2.0f, 48000));
+  EXPECT_EQ(Stored(equaliser.Set(1)), Stored(Design(3.0f, 1100, 2.0f, 48000).data()));
 
   // A new rate redesigns every band and clears all state.
   EqualiserProcess(block, buffer.data(), 480);
   EqualiserSetSampleRate(block, 32000);
   EXPECT_EQ(equaliser.State(), std::vector<float>(8, 0.0f));
-  EXPECT_EQ(std::vector<float>(equaliser.Set(3), equaliser.Set(3) + 7),
-            Design(4.5f, 2900, 16.0f, 32000));
+  EXPECT_EQ(Stored(equaliser.Set(3)), Stored(Design(4.5f, 2900, 16.0f, 32000).data()));
   EXPECT_TRUE(equaliser.GuardIntact());
 }
 

@@ -1,37 +1,28 @@
-// The render report's meter against libebur128 run directly on the same samples: true peak from
-// the oversampling interpolator within 0.05 dB, loudness and range identical, whatever the rate
-// and however the audio is split into pieces.
+// The true-peak meter against libebur128 run directly on the same samples: within 0.05 dB
+// whatever the rate and however the audio is split into pieces, planar or interleaved.
 #include <ebur128.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <numbers>
 #include <vector>
 
-#include "cli/cli_harness.h"
-#include "cli/loudness.h"
-#include "cli/true_peak.h"
+#include "host/true_peak.h"
 
-namespace tessil::cli_test {
+namespace tessil::host {
 namespace {
-
-using cli::LoudnessFigures;
-using cli::LoudnessMeter;
-using cli::TruePeakMeter;
 
 struct Reference {
   double truePeakDb;
   double samplePeakDb;
-  double integrated;
-  double range;
 };
 
 Reference Ebur128(const std::vector<float>& interleaved, int channels, int rate) {
   ebur128_state* state =
       ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(rate),
-                   EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK |
-                       EBUR128_MODE_SAMPLE_PEAK);
+                   EBUR128_MODE_M | EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_SAMPLE_PEAK);
   ebur128_add_frames_float(state, interleaved.data(), interleaved.size() / channels);
   double truePeak = 0.0, samplePeak = 0.0, value = 0.0;
   for (int c = 0; c < channels; ++c) {
@@ -40,18 +31,15 @@ Reference Ebur128(const std::vector<float>& interleaved, int channels, int rate)
     ebur128_sample_peak(state, static_cast<unsigned>(c), &value);
     samplePeak = std::fmax(samplePeak, value);
   }
-  Reference reference{20 * std::log10(truePeak), 20 * std::log10(samplePeak), 0.0, 0.0};
-  ebur128_loudness_global(state, &reference.integrated);
-  ebur128_loudness_range(state, &reference.range);
   ebur128_destroy(&state);
-  return reference;
+  return {20 * std::log10(truePeak), 20 * std::log10(samplePeak)};
 }
 
 double TruePeakDb(const std::vector<float>& interleaved, int channels, int rate, size_t piece) {
   TruePeakMeter meter(channels, rate);
   for (size_t start = 0; start < interleaved.size() / channels; start += piece) {
     const size_t frames = std::min(piece, interleaved.size() / channels - start);
-    meter.Add(interleaved.data() + start * channels, frames);
+    meter.AddInterleaved(interleaved.data() + start * channels, frames);
   }
   return 20 * std::log10(meter.TruePeak());
 }
@@ -120,52 +108,48 @@ TEST(TruePeak, WithinAFiftiethOfADecibelOfLibebur128) {
   EXPECT_GT(quarter.truePeakDb - quarter.samplePeakDb, 2.9);
 }
 
-TEST(LoudnessMeterThread, FiguresMatchLibebur128WhateverThePieces) {
-  const std::vector<float> nominal = ClippedProgramme(48000, 48000 * 8);
-  const Reference reference = Ebur128(nominal, 2, 48000);
-  // As a 16-bit host stream: integer scale in, nominal scale measured.
-  std::vector<float> host(nominal.size());
-  for (size_t i = 0; i < nominal.size(); ++i) host[i] = nominal[i] * 32768.0f;
-  for (size_t piece : {size_t{480}, size_t{1000}, size_t{100000}}) {
-    LoudnessMeter meter(2, 48000);
-    for (size_t start = 0; start < host.size() / 2; start += piece) {
-      meter.AddHost(host.data() + start * 2, std::min(piece, host.size() / 2 - start), 16);
-    }
-    const LoudnessFigures figures = meter.Figures();
-    ASSERT_TRUE(figures.measured);
-    EXPECT_EQ(figures.integratedLufs, reference.integrated) << piece;
-    EXPECT_EQ(figures.rangeLu, reference.range) << piece;
-    EXPECT_NEAR(figures.samplePeakDbfs, reference.samplePeakDb, 1e-6) << piece;
-    EXPECT_NEAR(figures.truePeakDbtp, reference.truePeakDb, 0.05) << piece;
+TEST(TruePeak, PlanarAndInterleavedAgreeAndBlocksReportTheirOwnPeak) {
+  const std::vector<float> samples = ClippedProgramme(44100, 44100 * 2);
+  const size_t frames = samples.size() / 2;
+  std::vector<float> left(frames), right(frames);
+  for (size_t i = 0; i < frames; ++i) {
+    left[i] = samples[2 * i];
+    right[i] = samples[2 * i + 1];
   }
-  // Silence has no loudness and no peak.
-  LoudnessMeter silent(2, 48000);
-  std::vector<float> zeros(48000 * 2, 0.0f);
-  silent.AddHost(zeros.data(), 48000, 16);
-  const LoudnessFigures quiet = silent.Figures();
-  EXPECT_TRUE(std::isinf(quiet.integratedLufs));
-  EXPECT_TRUE(std::isinf(quiet.truePeakDbtp) && quiet.truePeakDbtp < 0);
+  TruePeakMeter interleaved(2, 44100), planar(2, 44100);
+  interleaved.AddInterleaved(samples.data(), frames);
+  double highestBlock = 0.0;
+  for (size_t start = 0; start < frames; start += 256) {
+    const float* channels[2] = {left.data() + start, right.data() + start};
+    planar.Add(channels, std::min<size_t>(256, frames - start));
+    EXPECT_LE(planar.BlockTruePeak(), planar.TruePeak());
+    highestBlock = std::max(highestBlock, planar.BlockTruePeak());
+  }
+  EXPECT_EQ(planar.TruePeak(), interleaved.TruePeak());
+  EXPECT_EQ(planar.SamplePeak(), interleaved.SamplePeak());
+  EXPECT_EQ(highestBlock, planar.TruePeak());
+  EXPECT_EQ(std::max(planar.ChannelTruePeak(0), planar.ChannelTruePeak(1)), planar.TruePeak());
+  EXPECT_NE(planar.ChannelTruePeak(0), planar.ChannelTruePeak(1));
+  planar.Reset();
+  EXPECT_EQ(planar.TruePeak(), 0.0);
+  EXPECT_EQ(PeakDecibels(planar.TruePeak()), -std::numeric_limits<double>::infinity());
 }
 
-// Without the report the file is the same (read and written in large pieces either way, here
-// across several pieces and a ragged end); the report says nothing was measured.
-TEST(RenderReport, NoReportWritesTheSameFileAndMeasuresNothing) {
-  ScratchDirectory scratch;
-  const std::string in = scratch.Path("in.wav");
-  WritePcm(in, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, 16, TestNoise(2 * 40007, 9000, 3));
-  const RunResult full = RunTessil({"render", in, scratch.Path("full.wav")});
-  ASSERT_EQ(full.status, 0) << full.err;
-  EXPECT_NE(full.out.find("true peak"), std::string::npos);
-  const RunResult bare = RunTessil({"render", "--no-report", in, scratch.Path("bare.wav")});
-  ASSERT_EQ(bare.status, 0) << bare.err;
-  EXPECT_NE(bare.out.find("not measured"), std::string::npos) << bare.out;
-  EXPECT_EQ(bare.out.find("true peak"), std::string::npos) << bare.out;
-  EXPECT_EQ(FileBytes(scratch.Path("bare.wav")), FileBytes(scratch.Path("full.wav")));
-  const RunResult json =
-      RunTessil({"render", "--no-report", "--json", in, scratch.Path("json.wav")});
-  ASSERT_EQ(json.status, 0) << json.err;
-  EXPECT_NE(json.out.find("\"output_loudness\": null"), std::string::npos) << json.out;
+TEST(TruePeak, RecentPeakHoldsAboutOneSecond) {
+  // A peak of 0.5 in one block, then quiet blocks of 10 ms: held for 0.9 to 1.1 s.
+  RecentPeak recent(48000);
+  recent.Add(0.5, 480);
+  int heldBlocks = 0;
+  for (int block = 0; block < 300; ++block) {
+    recent.Add(0.01, 480);
+    if (recent.Highest() == 0.5) heldBlocks = block + 1;
+  }
+  EXPECT_GE(heldBlocks, 90);
+  EXPECT_LE(heldBlocks, 110);
+  EXPECT_EQ(recent.Highest(), 0.01);
+  recent.Reset();
+  EXPECT_EQ(recent.Highest(), 0.0);
 }
 
 }  // namespace
-}  // namespace tessil::cli_test
+}  // namespace tessil::host

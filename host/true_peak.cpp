@@ -1,10 +1,12 @@
-#include "cli/true_peak.h"
+#include "host/true_peak.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
+#include <limits>
 
-namespace tessil::cli {
+namespace tessil::host {
 
 namespace {
 
@@ -109,6 +111,21 @@ void ScanChannel(const float* line, size_t count, const float* coefficients, int
   }
 }
 
+// Samples reach the interpolator in pieces of this many frames per channel, copied behind the
+// history they need: the line buffers are sized once and never grow.
+constexpr size_t kPieceFrames = 512;
+
+struct PlanarSource {
+  const float* const* channels;
+  float At(int channel, size_t frame) const { return channels[channel][frame]; }
+};
+
+struct InterleavedSource {
+  const float* samples;
+  size_t stride;
+  float At(int channel, size_t frame) const { return samples[frame * stride + static_cast<size_t>(channel)]; }
+};
+
 }  // namespace
 
 TruePeakMeter::TruePeakMeter(int channels, int sampleRate)
@@ -128,27 +145,78 @@ TruePeakMeter::TruePeakMeter(int channels, int sampleRate)
   } else {
     phaseTaps_ = 1;
   }
-  lines_.assign(static_cast<size_t>(channels), std::vector<float>(phaseTaps_ - 1, 0.0f));
+  history_ = static_cast<size_t>(phaseTaps_) - 1;
+  lines_.assign(static_cast<size_t>(channels) * (history_ + kPieceFrames), 0.0f);
   channelTruePeaks_.assign(static_cast<size_t>(channels), 0.0);
 }
 
-void TruePeakMeter::Add(const float* interleaved, size_t frames) {
-  for (int c = 0; c < channels_; ++c) {
-    std::vector<float>& line = lines_[c];
-    const size_t history = static_cast<size_t>(phaseTaps_) - 1;
-    line.resize(history + frames);
-    for (size_t i = 0; i < frames; ++i) {
-      line[history + i] = interleaved[i * static_cast<size_t>(channels_) + c];
+void TruePeakMeter::Add(const float* const* planar, size_t frames) {
+  AddFrom(PlanarSource{planar}, frames);
+}
+
+void TruePeakMeter::AddInterleaved(const float* interleaved, size_t frames) {
+  AddFrom(InterleavedSource{interleaved, static_cast<size_t>(channels_)}, frames);
+}
+
+template <typename Source>
+void TruePeakMeter::AddFrom(const Source& source, size_t frames) {
+  const size_t lineLength = history_ + kPieceFrames;
+  float blockSample = 0.0f;
+  float blockTrue = 0.0f;
+  for (size_t start = 0; start < frames; start += kPieceFrames) {
+    const size_t count = std::min(kPieceFrames, frames - start);
+    for (int c = 0; c < channels_; ++c) {
+      float* line = lines_.data() + static_cast<size_t>(c) * lineLength;
+      for (size_t i = 0; i < count; ++i) line[history_ + i] = source.At(c, start + i);
+      float sample = 0.0f;
+      float interpolated = 0.0f;
+      ScanChannel(line, count, coefficients_.data(), factor_, &sample, &interpolated);
+      std::copy(line + count, line + count + history_, line);
+      const float channelTrue = std::max(interpolated, sample);
+      channelTruePeaks_[c] = std::max<double>(channelTruePeaks_[c], channelTrue);
+      blockSample = std::max(blockSample, sample);
+      blockTrue = std::max(blockTrue, channelTrue);
     }
-    float sample = 0.0f;
-    float interpolated = static_cast<float>(channelTruePeaks_[c]);
-    ScanChannel(line.data(), frames, coefficients_.data(), factor_, &sample, &interpolated);
-    samplePeak_ = std::max<double>(samplePeak_, sample);
-    channelTruePeaks_[c] = std::max<double>(interpolated, sample);
-    truePeak_ = std::max(truePeak_, channelTruePeaks_[c]);
-    std::copy(line.end() - static_cast<std::ptrdiff_t>(history), line.end(), line.begin());
-    line.resize(history);
+  }
+  blockTruePeak_ = blockTrue;
+  samplePeak_ = std::max<double>(samplePeak_, blockSample);
+  truePeak_ = std::max(truePeak_, blockTruePeak_);
+}
+
+void TruePeakMeter::Reset() {
+  std::fill(lines_.begin(), lines_.end(), 0.0f);
+  std::fill(channelTruePeaks_.begin(), channelTruePeaks_.end(), 0.0);
+  samplePeak_ = truePeak_ = blockTruePeak_ = 0.0;
+}
+
+RecentPeak::RecentPeak(int sampleRate, double seconds)
+    : sliceFrames_(std::max<size_t>(1, static_cast<size_t>(sampleRate * seconds / kSlices))) {}
+
+void RecentPeak::Add(double peak, size_t frames) {
+  current_ = std::max(current_, peak);
+  currentFrames_ += frames;
+  if (currentFrames_ >= sliceFrames_) {
+    newest_ = (newest_ + 1) % kSlices;
+    slices_[newest_] = current_;
+    current_ = 0.0;
+    currentFrames_ = 0;
   }
 }
 
-}  // namespace tessil::cli
+double RecentPeak::Highest() const {
+  double highest = current_;
+  for (const double slice : slices_) highest = std::max(highest, slice);
+  return highest;
+}
+
+void RecentPeak::Reset() {
+  std::fill(std::begin(slices_), std::end(slices_), 0.0);
+  current_ = 0.0;
+  currentFrames_ = 0;
+}
+
+double PeakDecibels(double linear) {
+  return linear > 0.0 ? 20.0 * std::log10(linear) : -std::numeric_limits<double>::infinity();
+}
+
+}  // namespace tessil::host

@@ -1,0 +1,242 @@
+// The loudness meters against libebur128 run here on the same samples: momentary and short-term
+// loudness after every 100 ms step, integrated loudness and loudness range at the end, on
+// music-like material and on edge cases (silence, tones, blocks at the gates), at rates from
+// 8 kHz to 192 kHz with one, two and six channels; the same figures whatever the pieces the
+// audio arrives in, planar or interleaved; and each channel role's weight.
+#include <ebur128.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "cli/demo_programme.h"
+#include "host/programme_loudness.h"
+
+namespace tessil::host {
+namespace {
+
+struct Figures {
+  std::vector<double> momentary;  // after each step
+  std::vector<double> shortTerm;
+  double integrated = 0.0;
+  double range = 0.0;
+};
+
+Figures Ebur128(const std::vector<float>& interleaved, int channels, int rate, bool dualMono) {
+  ebur128_state* state = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(rate),
+                                      EBUR128_MODE_S | EBUR128_MODE_I | EBUR128_MODE_LRA);
+  if (dualMono) ebur128_set_channel(state, 0, EBUR128_DUAL_MONO);
+  const size_t step = static_cast<size_t>(rate + 5) / 10;
+  const size_t frames = interleaved.size() / channels;
+  Figures figures;
+  for (size_t start = 0; start < frames; start += step) {
+    const size_t count = std::min(step, frames - start);
+    ebur128_add_frames_float(state, interleaved.data() + start * channels, count);
+    if (count < step) break;
+    double value = 0.0;
+    ebur128_loudness_momentary(state, &value);
+    figures.momentary.push_back(value);
+    ebur128_loudness_shortterm(state, &value);
+    figures.shortTerm.push_back(value);
+  }
+  ebur128_loudness_global(state, &figures.integrated);
+  ebur128_loudness_range(state, &figures.range);
+  ebur128_destroy(&state);
+  return figures;
+}
+
+// Interleaved audio in pieces of `piece` frames, or planar in pieces when `planar`.
+Figures Measure(const std::vector<float>& interleaved, int channels, int rate, bool dualMono, size_t piece,
+                bool planar) {
+  std::vector<ChannelRole> roles = DefaultChannelRoles(channels);
+  if (dualMono) roles[0] = ChannelRole::DualMono;
+  ProgrammeLoudness programme(rate, roles);
+  const size_t frames = interleaved.size() / channels;
+  std::vector<std::vector<float>> split(channels, std::vector<float>(frames));
+  for (size_t i = 0; i < frames; ++i) {
+    for (int c = 0; c < channels; ++c) split[c][i] = interleaved[i * channels + c];
+  }
+  Figures figures;
+  for (size_t start = 0; start < frames; start += piece) {
+    const size_t end = std::min(start + piece, frames);
+    // Each piece split where steps end, to read every step's figures.
+    for (size_t at = start; at < end;) {
+      const size_t count = std::min(end - at, programme.Meter().FramesToNextStep());
+      if (planar) {
+        std::vector<const float*> pointers;
+        for (const auto& channel : split) pointers.push_back(channel.data() + at);
+        programme.Add(pointers.data(), count);
+      } else {
+        programme.AddInterleaved(interleaved.data() + at * channels, count);
+      }
+      at += count;
+      if (programme.Meter().FramesToNextStep() == programme.Meter().StepFrames()) {
+        figures.momentary.push_back(programme.Meter().MomentaryLufs());
+        figures.shortTerm.push_back(programme.Meter().ShortTermLufs());
+      }
+    }
+  }
+  figures.integrated = programme.IntegratedLufs();
+  figures.range = programme.RangeLu();
+  return figures;
+}
+
+std::vector<float> Tone(int rate, int channels, double seconds, double dbfs, double hertz = 997.0) {
+  const auto frames = static_cast<size_t>(seconds * rate);
+  std::vector<float> samples(frames * channels);
+  const double amplitude = std::pow(10.0, dbfs / 20.0);
+  for (size_t i = 0; i < frames; ++i) {
+    const auto value = static_cast<float>(amplitude * std::sin(2 * std::numbers::pi * hertz * i / rate));
+    for (int c = 0; c < channels; ++c) samples[i * channels + c] = value;
+  }
+  return samples;
+}
+
+std::vector<float> Joined(std::initializer_list<std::vector<float>> parts) {
+  std::vector<float> joined;
+  for (const auto& part : parts) joined.insert(joined.end(), part.begin(), part.end());
+  return joined;
+}
+
+// The demo clip's band at `rate` on `channels` channels, three times over at falling levels.
+// Six channels: centre and surrounds from the stereo mix, and a loud LFE that must not count.
+std::vector<float> Music(int rate, int channels, const double (&gainsDb)[3], double seconds = cli::kDemoSeconds) {
+  std::vector<float> stereo = cli::SynthesiseDemoProgramme(rate, seconds);
+  const size_t frames = stereo.size() / 2;
+  std::vector<float> out(3 * frames * channels);
+  float* to = out.data();
+  for (int pass = 0; pass < 3; ++pass) {
+    const auto gain = static_cast<float>(std::pow(10.0, gainsDb[pass] / 20.0));
+    for (size_t i = 0; i < frames; ++i) {
+      const float left = gain * stereo[2 * i], right = gain * stereo[2 * i + 1];
+      const size_t late = (i + frames - static_cast<size_t>(rate) / 3) % frames;
+      if (channels == 1) {
+        *to++ = 0.5f * (left + right);
+        continue;
+      }
+      *to++ = left;
+      *to++ = right;
+      if (channels == 2) continue;
+      *to++ = 0.5f * (left + right);
+      *to++ = static_cast<float>(0.9 * std::sin(2 * std::numbers::pi * 80.0 * i / rate));
+      *to++ = 0.5f * gain * stereo[2 * late + 1];
+      *to++ = 0.5f * gain * stereo[2 * late];
+    }
+  }
+  return out;
+}
+
+struct Case {
+  std::string name;
+  int rate;
+  int channels;
+  std::vector<float> samples;
+  bool dualMono = false;
+  // What libebur128 must find for the case to test its edge: integrated within these bounds
+  // (NaN: no bound), or no integrated loudness at all; a loudness range within these bounds.
+  double integratedAbove = NAN, integratedBelow = NAN;
+  double rangeAbove = NAN, rangeBelow = NAN;
+};
+
+std::vector<Case> Cases() {
+  const double falling[3] = {0.0, -8.0, -16.0};
+  const double level[3] = {-3.0, -3.0, -3.0};
+  const double inf = std::numeric_limits<double>::infinity();
+  return {
+      {"music, 44.1 kHz stereo", 44100, 2, Music(44100, 2, falling), false, NAN, NAN, 10.0},
+      {"music, 48 kHz, 6 channels", 48000, 6, Music(48000, 6, falling, 10.0)},
+      {"music, 8 kHz mono", 8000, 1, Music(8000, 1, level)},
+      {"music, 11.025 kHz (steps of 1103 frames)", 11025, 2, Music(11025, 2, falling)},
+      {"music, 192 kHz stereo", 192000, 2, Music(192000, 2, level, 4.0)},
+      {"dual mono", 22050, 1, Music(22050, 1, falling, 10.0), true},
+      {"silence", 48000, 2, std::vector<float>(48000 * 2 * 5, 0.0f), false, NAN, -inf},
+      {"tone at -23 dBFS, 96 kHz", 96000, 2, Tone(96000, 2, 5, -23)},
+      {"tone at 50 Hz, 22.05 kHz", 22050, 1, Tone(22050, 1, 5, -10, 50)},
+      {"shorter than one block", 48000, 2, Tone(48000, 2, 0.35, -10), false, NAN, -inf},
+      // The quiet half just above and just below the relative gate (12.8 dB under the loud
+      // half for two halves of equal length), and just above and below the absolute gate.
+      {"relative gate, quiet half kept", 32000, 2, Joined({Tone(32000, 2, 6, -10), Tone(32000, 2, 6, -22.7)}),
+       false, NAN, -12.0},
+      {"relative gate, quiet half dropped", 32000, 2, Joined({Tone(32000, 2, 6, -10), Tone(32000, 2, 6, -22.9)}),
+       false, -10.5},
+      {"absolute gate, just above", 44100, 2, Tone(44100, 2, 4, -69.95), false, -inf},
+      {"absolute gate, just below", 44100, 2, Tone(44100, 2, 4, -70.05), false, NAN, -inf},
+      // The same for the range's gate, 23 dB under the loud half.
+      {"range gate, quiet half kept", 16000, 2, Joined({Tone(16000, 2, 12, -10), Tone(16000, 2, 12, -32.9)}),
+       false, NAN, NAN, 20.0},
+      {"range gate, quiet half dropped", 16000, 2, Joined({Tone(16000, 2, 12, -10), Tone(16000, 2, 12, -33.1)}),
+       false, NAN, NAN, NAN, 5.0},
+  };
+}
+
+double Clamped(double lufs) { return std::max(lufs, -90.0); }
+
+TEST(LoudnessMeter, MatchesLibebur128StepByStepAndOverallWhateverThePieces) {
+  for (const Case& c : Cases()) {
+    const Figures reference = Ebur128(c.samples, c.channels, c.rate, c.dualMono);
+    // The case reaches the edge it is named after (a bound of -inf: no loudness at all).
+    if (c.integratedBelow == -std::numeric_limits<double>::infinity()) {
+      EXPECT_TRUE(std::isinf(reference.integrated)) << c.name;
+    } else {
+      EXPECT_FALSE(reference.integrated <= c.integratedAbove) << c.name;
+      EXPECT_FALSE(reference.integrated >= c.integratedBelow) << c.name;
+    }
+    EXPECT_FALSE(reference.range <= c.rangeAbove || reference.range >= c.rangeBelow) << c.name;
+
+    const Figures measured = Measure(c.samples, c.channels, c.rate, c.dualMono, 4096, false);
+    ASSERT_EQ(measured.shortTerm.size(), reference.shortTerm.size()) << c.name;
+    for (size_t i = 0; i < reference.shortTerm.size(); ++i) {
+      ASSERT_NEAR(Clamped(measured.shortTerm[i]), Clamped(reference.shortTerm[i]), 0.1) << c.name << " step " << i;
+      ASSERT_NEAR(Clamped(measured.momentary[i]), Clamped(reference.momentary[i]), 0.1) << c.name << " step " << i;
+    }
+    EXPECT_NEAR(Clamped(measured.integrated), Clamped(reference.integrated), 0.01) << c.name;
+    EXPECT_NEAR(measured.range, reference.range, 0.05) << c.name;
+
+    // Single frames, plugin-sized planar blocks and odd pieces give the same figures.
+    const std::pair<size_t, bool> ways[] = {{1, false}, {64, true}, {441, true}};
+    for (const auto& [piece, planar] : ways) {
+      if (piece == 1 && c.samples.size() > 48000 * 2 * 6) continue;
+      const Figures split = Measure(c.samples, c.channels, c.rate, c.dualMono, piece, planar);
+      EXPECT_NEAR(Clamped(split.integrated), Clamped(measured.integrated), 1e-9) << c.name << " in " << piece;
+      EXPECT_NEAR(split.range, measured.range, 1e-9) << c.name << " in " << piece;
+      ASSERT_EQ(split.shortTerm.size(), measured.shortTerm.size());
+      for (size_t i = 0; i < measured.shortTerm.size(); ++i) {
+        ASSERT_NEAR(Clamped(split.shortTerm[i]), Clamped(measured.shortTerm[i]), 1e-9) << c.name << " step " << i;
+      }
+    }
+  }
+}
+
+TEST(LoudnessMeter, RolesWeightTheChannels) {
+  // One channel's tone alone: the role's weight is all that differs.
+  const std::vector<float> tone = Tone(48000, 1, 1, -20);
+  struct Row {
+    ChannelRole role;
+    double offsetLu;  // against a front channel
+  };
+  const double front = [&] {
+    LoudnessMeter meter(48000, {ChannelRole::Front});
+    meter.AddInterleaved(tone.data(), 48000);
+    return meter.MomentaryLufs();
+  }();
+  for (const Row row : {Row{ChannelRole::Surround, 10 * std::log10(1.41)}, Row{ChannelRole::DualMono, 10 * std::log10(2.0)}}) {
+    LoudnessMeter meter(48000, {row.role});
+    meter.AddInterleaved(tone.data(), 48000);
+    EXPECT_NEAR(meter.MomentaryLufs() - front, row.offsetLu, 1e-9);
+  }
+  for (const ChannelRole role : {ChannelRole::LowFrequency, ChannelRole::Unused}) {
+    LoudnessMeter meter(48000, {role});
+    meter.AddInterleaved(tone.data(), 48000);
+    EXPECT_TRUE(std::isinf(meter.MomentaryLufs()));
+  }
+  EXPECT_EQ(DefaultChannelRoles(8)[3], ChannelRole::LowFrequency);
+  EXPECT_EQ(DefaultChannelRoles(8)[7], ChannelRole::Surround);
+  EXPECT_THROW(LoudnessMeter(8, {ChannelRole::Front}), std::invalid_argument);
+  EXPECT_THROW(LoudnessMeter(48000, {}), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace tessil::host
