@@ -47,6 +47,17 @@ constexpr const char* kRenderFooter =
 constexpr const char* kExitFooter =
     "\n\nExit status: 0 done, 1 a failure, 2 a usage error, 130 interrupted (Ctrl-C).";
 
+constexpr const char* kExamples =
+    "Examples:\n"
+    "  tessil render in.wav out.wav                      the driver's default settings\n"
+    "  tessil render in.flac out.flac --target -14       searched until the output is -14 LUFS\n"
+    "  tessil render in.wav out.wav --set core-level=70  any property by name\n"
+    "  tessil render -o levelled/ *.wav --jobs 2         a directory of files, two at a time\n"
+    "  tessil analyse song.flac --json                   loudness and peaks; nothing written\n"
+    "  tessil properties                                 every property, its range and default\n"
+    "  tessil demo -o demo/                              a synthesised clip, before and after\n"
+    "'tessil COMMAND --help' describes each command's options.";
+
 void AddSettingOptions(CLI::App* command, CommandLine* commandLine) {
   command->add_option("--set", commandLine->settings,
                       "Set a property through the driver's property set: NAME=VALUE, NAME.CH=VALUE or "
@@ -85,9 +96,8 @@ const CLI::Validator kFiniteNumber(
     },
     "", "finite");
 
-}  // namespace
-
-std::string ClosestWord(const std::string& word, const std::vector<std::string>& known) {
+// The known word nearest to `word`, or empty when even that one is more than `maxDistance` away.
+std::string Nearest(const std::string& word, const std::vector<std::string>& known, size_t maxDistance) {
   std::string best;
   size_t bestDistance = 0;
   for (const std::string& candidate : known) {
@@ -97,8 +107,60 @@ std::string ClosestWord(const std::string& word, const std::vector<std::string>&
       bestDistance = distance;
     }
   }
+  return bestDistance <= maxDistance ? best : std::string();
+}
+
+// The long option names `command` and the commands above it accept, without their dashes.
+std::vector<std::string> LongOptionNames(const CLI::App* command) {
+  std::vector<std::string> names;
+  for (; command != nullptr; command = command->get_parent()) {
+    for (const CLI::Option* option : command->get_options()) {
+      for (const std::string& name : option->get_lnames()) names.push_back(name);
+    }
+  }
+  return names;
+}
+
+bool IsNumber(const std::string& word) {
+  char* end = nullptr;
+  std::strtod(word.c_str(), &end);
+  return !word.empty() && *end == '\0';
+}
+
+// CLI11 calls a mistyped option an argument it did not expect, or, before a command is named,
+// reports the missing command instead. Whatever it found wrong, a word that looks like an option
+// and is none is the likelier cause: name it and the nearest option the command takes.
+// Returns false when there is no such word.
+bool ReportUnknownOptions(const CLI::App& app) {
+  const std::vector<CLI::App*> commands = app.get_subcommands();
+  const CLI::App* command = commands.empty() ? &app : commands.back();
+  const std::vector<std::string> names = LongOptionNames(command);
+  const std::string who = command == &app ? "tessil" : "tessil " + command->get_name();
+  bool reported = false;
+  for (const std::string& word : app.remaining(true)) {
+    // "-" is standard input and "-14" a value: neither is an option.
+    if (word.size() < 2 || word[0] != '-' || IsNumber(word)) continue;
+    const std::string spelled = word.substr(0, word.find('='));
+    const size_t start = spelled.find_first_not_of('-');
+    const std::string name = start == std::string::npos ? std::string() : spelled.substr(start);
+    // Compared without dashes, so "-target" finds "--target"; a third of the name may be wrong,
+    // which keeps short words ("--out") from guesses that share little with them. A lone letter
+    // is too short to guess from.
+    const std::string closest = name.size() > 1 ? Nearest(name, names, std::max<size_t>(1, name.size() / 3))
+                                                 : std::string();
+    std::fprintf(stderr, "%s: unknown option '%s'%s\n", who.c_str(), Quoted(spelled).c_str(),
+                 closest.empty() ? "" : ("; did you mean '--" + closest + "'?").c_str());
+    reported = true;
+  }
+  if (reported) std::fprintf(stderr, "Run '%s --help' for the options.\n", who.c_str());
+  return reported;
+}
+
+}  // namespace
+
+std::string ClosestWord(const std::string& word, const std::vector<std::string>& known) {
   // Beyond half the word, the guess would be noise.
-  return bestDistance <= std::max<size_t>(2, word.size() / 2) ? best : std::string();
+  return Nearest(word, known, std::max<size_t>(2, word.size() / 2));
 }
 
 std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine* commandLine) {
@@ -115,9 +177,9 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine* commandL
 
   CLI::App app("Renders audio files through the Tessil effect, exactly as a host driver would.",
                "tessil");
-  app.set_version_flag("--version", "tessil 0.1.0");
+  app.set_version_flag("--version", "tessil " TESSIL_VERSION);
   app.require_subcommand(1);
-  app.footer(kExitFooter + 2);
+  app.footer(std::string(kExamples) + kExitFooter);
 
   CLI::App* render = app.add_subcommand(
       "render",
@@ -220,6 +282,7 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine* commandL
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
+    if (error.get_exit_code() != 0 && ReportUnknownOptions(app)) return kExitUsage;
     const int status = app.exit(error);
     return status == 0 ? 0 : kExitUsage;
   }

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
+#include <regex>
+#include <set>
+#include <sstream>
 
 #include "cli/cli_harness.h"
 
@@ -118,6 +122,31 @@ TEST_F(RenderErrors, CommandLinesThatMakeNoSenseAreUsageErrors) {
   ExpectFailure({}, 2, {});
 }
 
+// A mistyped option stops the run before anything is written and names the option meant, for
+// whichever command it was given to; a word far from every option is only named.
+TEST_F(RenderErrors, AMistypedOptionNamesTheClosestOne) {
+  const std::string in = scratch_.Path("in.wav");
+  const struct {
+    std::vector<std::string> arguments;
+    std::string said;
+  } cases[] = {
+      {Render({"--targte", "-14"}), "tessil render: unknown option '--targte'; did you mean '--target'?"},
+      {Render({"--ceilng=-1"}), "unknown option '--ceilng'; did you mean '--ceiling'?"},
+      {Render({"-target", "-14"}), "unknown option '-target'; did you mean '--target'?"},
+      {Render({"--no-reprot"}), "did you mean '--no-report'?"},
+      {Render({"--frobnicate"}), "unknown option '--frobnicate'\n"},
+      {Render({"--out", "elsewhere"}), "unknown option '--out'\n"},
+      {Render({"-x"}), "unknown option '-x'\n"},
+      {{"analyse", "--jsn", in}, "tessil analyse: unknown option '--jsn'; did you mean '--json'?"},
+      {{"properties", "--sett", "core-level=60"}, "did you mean '--set'?"},
+      {{"--verison"}, "tessil: unknown option '--verison'; did you mean '--version'?"},
+  };
+  for (const auto& c : cases) ExpectFailure(c.arguments, 2, {c.said, "--help' for the options"});
+  // A negative value is a value, not an option: this run gets as far as opening its input.
+  ExpectFailure({"render", "-y", "--target", "-14", scratch_.Path("missing.wav"), scratch_.Path("out.wav")}, 1,
+                {"missing.wav"});
+}
+
 TEST(RenderBatch, AFailingFileDoesNotStopTheOthers) {
   ScratchDirectory scratch;
   WritePcm(scratch.Path("good.wav"), kWav16, 48000, 2, 16, TestNoise(2 * 4800, 9000, 4));
@@ -162,6 +191,44 @@ TEST(RenderHelp, DocumentsEveryOption) {
   EXPECT_EQ(top.status, 0);
   EXPECT_NE(top.out.find("130"), std::string::npos);
   EXPECT_NE(top.out.find("analyse"), std::string::npos);
+}
+
+// What a first run asks: the version, and examples that use only options their commands take.
+TEST(RenderHelp, VersionAndExamplesAnswerAFirstRun) {
+  const RunResult version = RunTessil({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(std::regex_match(version.out, std::regex("tessil [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << version.out;
+
+  const RunResult top = RunTessil({"--help"});
+  ASSERT_EQ(top.status, 0);
+  const size_t examples = top.out.find("Examples:\n");
+  ASSERT_NE(examples, std::string::npos) << top.out;
+  std::istringstream lines(top.out.substr(examples));
+  int checked = 0;
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line);
+    std::string program;
+    std::string command;
+    if (!(words >> program >> command) || program != "tessil") continue;
+    const RunResult help = RunTessil({command, "--help"});
+    ASSERT_EQ(help.status, 0) << line;
+    // The spellings in the help's option list: "  -o,--output-dir DIR   ..." gives -o and --output-dir.
+    std::set<std::string> spellings;
+    const size_t options = help.out.find("\nOptions:\n");
+    ASSERT_NE(options, std::string::npos) << help.out;
+    std::istringstream helpLines(help.out.substr(options + 1));
+    for (std::string option; std::getline(helpLines, option) && !option.empty();) {
+      if (option.rfind("  -", 0) != 0) continue;
+      std::istringstream names(option.substr(2, option.find(' ', 2) - 2));
+      for (std::string name; std::getline(names, name, ',');) spellings.insert(name);
+    }
+    for (std::string word; words >> word;) {
+      if (word.size() < 2 || word[0] != '-' || std::isdigit(static_cast<unsigned char>(word[1]))) continue;
+      EXPECT_EQ(spellings.count(word.substr(0, word.find('='))), 1u) << line;
+    }
+    ++checked;
+  }
+  EXPECT_GE(checked, 3) << top.out;
 }
 
 TEST(Terminal, AMistypedCommandNamesTheClosestOne) {
