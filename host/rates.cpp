@@ -1,6 +1,7 @@
 #include "host/rates.h"
 
 #include <cmath>
+#include <cstdio>
 #include <initializer_list>
 
 #include "tessil/tessil.h"
@@ -39,6 +40,26 @@ uint32_t NativeRateFor(uint32_t rate) {
     }
   }
   return nearest;
+}
+
+uint32_t SupportedStreamRate(double rate) {
+  // Written so that a NaN fails every comparison and lands on the refusal.
+  if (!(rate >= kLowestStreamRate && rate <= kHighestStreamRate) || rate != std::floor(rate)) return 0;
+  return static_cast<uint32_t>(rate);
+}
+
+std::string StreamRateProblem(double rate) {
+  if (SupportedStreamRate(rate) != 0) return {};
+  const std::string bounds =
+      std::to_string(kLowestStreamRate) + " to " + std::to_string(kHighestStreamRate) + " Hz";
+  if (std::isnan(rate)) return "a sample rate must be a number of hertz from " + bounds;
+  char shown[64];
+  std::snprintf(shown, sizeof(shown), "%.17g Hz", rate);
+  if (rate < kLowestStreamRate) {
+    return std::string("a sample rate of ") + shown + " is too low to resample soundly: streams run at " + bounds;
+  }
+  if (rate > kHighestStreamRate) return std::string("a sample rate of ") + shown + " is too high: streams run at " + bounds;
+  return std::string("a sample rate of ") + shown + " is not a whole number of hertz";
 }
 
 }  // namespace tessil::host

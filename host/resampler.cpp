@@ -7,10 +7,12 @@
 
 namespace tessil::host {
 
-Resampler::Resampler(uint32_t fromRate, uint32_t toRate, uint32_t channels) : channels_(channels) {
+Resampler::Resampler(uint32_t fromRate, uint32_t toRate, uint32_t channels) {
   soxr_error_t error = nullptr;
   const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
-  const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, SOXR_LINEAR_PHASE);
+  // The precise clock keeps ratios libsoxr cannot reduce to small integers (44100 / 39569) from
+  // drifting against the input over a long stream.
+  const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, SOXR_LINEAR_PHASE | SOXR_HI_PREC_CLOCK);
   // No worker threads in a real-time path, and small transform blocks: libsoxr releases its
   // output a block at a time, so the block size is what a stream has to wait for.
   soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
@@ -27,21 +29,11 @@ Resampler::Resampler(uint32_t fromRate, uint32_t toRate, uint32_t channels) : ch
 Resampler::~Resampler() { soxr_delete(resampler_); }
 
 size_t Resampler::Process(const float* input, size_t frames, float* output, size_t capacity) {
+  // Without a place to report the input it took, libsoxr takes all of it, whatever the room for
+  // output. A null input would end the stream, so an empty call passes the output instead.
   size_t produced = 0;
-  size_t consumed = 0;
-  // libsoxr may take the input in more than one go when the output space runs short.
-  do {
-    size_t used = 0;
-    size_t done = 0;
-    soxr_process(resampler_, input + consumed * channels_, frames - consumed, &used,
-                 output + produced * channels_, capacity - produced, &done);
-    consumed += used;
-    produced += done;
-    if (used == 0 && done == 0) break;
-  } while (consumed < frames && produced < capacity);
+  soxr_process(resampler_, frames > 0 ? input : output, frames, nullptr, output, capacity, &produced);
   return produced;
 }
-
-void Resampler::Clear() { soxr_clear(resampler_); }
 
 }  // namespace tessil::host

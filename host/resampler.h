@@ -16,16 +16,16 @@ class Resampler {
   Resampler(const Resampler&) = delete;
   Resampler& operator=(const Resampler&) = delete;
 
-  // Takes every one of `frames` input frames and writes the output frames that became ready,
-  // at most `capacity`; returns how many. The output is time-aligned with the input: the
-  // filter's delay shows only as frames that come out later than their input.
+  // Takes all `frames` input frames and writes up to `capacity` output frames; returns how many.
+  // When it returns `capacity`, more output may be ready: call again with no input until it
+  // returns less. Drained that way, the output ready after n input frames depends on n alone,
+  // never on how the input was split. The output is time-aligned with the input: output frame
+  // k stands at the time of input frame k * from / to, and the filters' delay shows only as
+  // frames that come out later than their input.
   size_t Process(const float* input, size_t frames, float* output, size_t capacity);
-  // Back to a fresh stream, keeping the configuration.
-  void Clear();
 
  private:
   soxr* resampler_;
-  uint32_t channels_;
 };
 
 }  // namespace tessil::host

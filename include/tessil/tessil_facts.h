@@ -14,6 +14,18 @@ inline constexpr ULONG kTessilShortBufferLatencyFrames = kTessilBlockFrames - 1;
 // While the master switch and the core are both on, the core's look-ahead delays the stream.
 inline constexpr ULONG kTessilLookAheadFrames = 22;
 
+// Process clamps its output to full scale and writes at most this magnitude for a stream of
+// `bits` bits per sample (1 to 32): 2^(bits-1) - 1, the largest integer of the stream's depth.
+// A float holds 24 significant bits, so from 26 bits on that integer would round up to
+// 2^(bits-1) and a host's integer conversion would wrap it to the most negative value: those
+// depths take the largest float below 2^(bits-1) instead, and 32 bits keep a wider margin of 4096.
+constexpr long long TessilOutputScale(ULONG bits) {
+  const long long half = 1LL << (bits - 1);
+  if (bits == 32) return half - 1 - 4096;
+  if (bits >= 26) return half - (1LL << (bits - 25));
+  return half - 1;
+}
+
 // Filter designs and core tables exist for these rates only. Init picks a set by the stream's
 // rate: below the first bound the first set, below the second the second, otherwise the third.
 inline constexpr ULONG kTessilRateSetCount = 3;

@@ -11,6 +11,7 @@
 
 #include "host/plugin_instance.h"
 #include "host/plugin_ports.h"
+#include "host/rates.h"
 
 namespace tessil::ladspa {
 
@@ -123,8 +124,10 @@ struct Descriptor {
   }
 
   static LADSPA_Handle Instantiate(const LADSPA_Descriptor*, unsigned long sampleRate) {
+    const uint32_t rate = host::SupportedStreamRate(static_cast<double>(sampleRate));
+    if (rate == 0) return nullptr;
     try {
-      return new Instance(static_cast<uint32_t>(sampleRate));
+      return new Instance(rate);
     } catch (const std::exception&) {
       return nullptr;  // LADSPA has no way to say why
     }

@@ -6,6 +6,7 @@
 
 #include "host/plugin_instance.h"
 #include "host/plugin_ports.h"
+#include "host/rates.h"
 #include "plugins/lv2/plugin_uri.h"
 
 namespace tessil::lv2 {
@@ -15,8 +16,10 @@ namespace {
 using Instance = host::PluginInstance;
 
 LV2_Handle Instantiate(const LV2_Descriptor*, double sampleRate, const char*, const LV2_Feature* const*) {
+  const uint32_t rate = host::SupportedStreamRate(sampleRate);
+  if (rate == 0) return nullptr;
   try {
-    return new Instance(static_cast<uint32_t>(sampleRate));
+    return new Instance(rate);
   } catch (const std::exception&) {
     return nullptr;
   }

@@ -102,20 +102,10 @@ NTSTATUS StreamProcessor::Init(ULONG sampleRate, USHORT bitsPerSample, USHORT ch
 StreamProcessor::Format StreamProcessor::CurrentFormat() const {
   const uint32_t bits = bitsPerSample_;
   const int64_t half = int64_t{1} << (bits - 1);
-  // The largest output must stay a valid integer of the stream's depth once it is a float: a
-  // float holds 24 significant bits, so from 26 bits on half - 1 would round up to half and a
-  // host's integer conversion would wrap it to the most negative value. Those depths take the
-  // largest float below half instead; 32 bits keep their wider margin of 4096.
-  int64_t outputScale = half - 1;
-  if (bits == 32) {
-    outputScale = half - 1 - 4096;
-  } else if (bits >= 26) {
-    outputScale = half - (int64_t{1} << (bits - 25));
-  }
   Format format;
   format.inputScale = static_cast<float>(half);
   format.inputReciprocal = 1.0f / format.inputScale;
-  format.outputScale = static_cast<float>(outputScale);
+  format.outputScale = static_cast<float>(TessilOutputScale(bits));
   format.lowest = -static_cast<float>(half);
   format.highest = static_cast<float>(half - 1);
   format.channels = channels_;

@@ -4,11 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <numbers>
+#include <stdexcept>
 #include <vector>
 
 #include "host/latency.h"
 #include "host/properties.h"
+#include "support/allocation_counter.h"
 
 namespace tessil::host {
 namespace {
@@ -186,6 +190,198 @@ TEST(EffectStream, SettingsMeanTheSameAtEveryRate) {
     EXPECT_NEAR(peakDb, 12.0, 0.5);
   }
 }
+
+size_t DifferingFrames(const Stereo& a, const Stereo& b) {
+  size_t count = 0;
+  for (size_t i = 0; i < a.left.size(); ++i) {
+    // Bitwise, so that NaN counts as a difference and equal NaNs do not.
+    count += std::memcmp(&a.left[i], &b.left[i], sizeof(float)) != 0 ||
+             std::memcmp(&a.right[i], &b.right[i], sizeof(float)) != 0;
+  }
+  return count;
+}
+
+Stereo Tone(uint32_t rate, size_t frames, double hertz, float amplitude) {
+  Stereo signal{std::vector<float>(frames), std::vector<float>(frames)};
+  for (size_t i = 0; i < frames; ++i) {
+    signal.left[i] = signal.right[i] = amplitude * static_cast<float>(std::sin(
+        2.0 * std::numbers::pi * hertz * static_cast<double>(i) / rate));
+  }
+  return signal;
+}
+
+struct ToneFit {
+  double delay;     // frames behind the tone that went in, the candidate nearest the expected
+  double residual;  // the largest distance of a sample from the fitted tone
+};
+
+// Least-squares fit of a sine at `hertz` to output[from, to).
+ToneFit FitTone(const std::vector<float>& output, uint32_t rate, double hertz, size_t from, size_t to,
+                double expected) {
+  const double step = 2.0 * std::numbers::pi * hertz / rate;
+  double ss = 0.0, sc = 0.0, cc = 0.0, ys = 0.0, yc = 0.0;
+  for (size_t i = from; i < to; ++i) {
+    const double s = std::sin(step * static_cast<double>(i)), c = std::cos(step * static_cast<double>(i));
+    ss += s * s, sc += s * c, cc += c * c, ys += output[i] * s, yc += output[i] * c;
+  }
+  const double det = ss * cc - sc * sc;
+  const double a = (ys * cc - yc * sc) / det, b = (yc * ss - ys * sc) / det;
+  double residual = 0.0;
+  for (size_t i = from; i < to; ++i) {
+    const double fitted = a * std::sin(step * static_cast<double>(i)) + b * std::cos(step * static_cast<double>(i));
+    residual = std::max(residual, std::fabs(output[i] - fitted));
+  }
+  // a sin + b cos = A sin(step (i - delay))
+  const double period = rate / hertz;
+  double delay = -std::atan2(b, a) / step;
+  delay += period * std::round((expected - delay) / period);
+  return {delay, residual};
+}
+
+// A steady tone through the stream with the effect off, in calls of every pattern: not one frame
+// missing, the delay exactly the reported latency (to the nearest frame where 22 native frames are
+// no whole number of the stream's), and the same output whatever the calls.
+TEST(EffectStream, EveryRateKeepsEveryFrameAndItsLatencyWhateverTheCalls) {
+  struct RateCase {
+    uint32_t rate;
+    double delayTolerance;
+  };
+  const RateCase cases[] = {{11025, 0.01}, {8820, 0.01}, {12000, 0.01}, {4000, 0.01},
+                            {39569, 0.5}, {44322, 0.5}, {196709, 0.5}};
+  const std::vector<std::vector<uint32_t>> splits = {{4096}, {441}, {1}, {1, 4096, 17, 240, 1000, 3, 64}};
+  for (const RateCase& c : cases) {
+    SCOPED_TRACE(c.rate);
+    const double hertz = c.rate / 997.0;
+    ManagerHandle probe = CreateManager();
+    const uint32_t latency = EffectStream(probe.get(), c.rate).LatencyFrames();
+    const Stereo input = Tone(c.rate, latency + c.rate * 2, hertz, 0.5f);
+    Stereo reference;
+    for (const std::vector<uint32_t>& pieces : splits) {
+      SCOPED_TRACE("pieces of " + std::to_string(pieces[0]));
+      ManagerHandle manager = CreateManager();
+      Set(manager.get(), KSPROPERTY_TESSIL_ENABLE, 0);
+      EffectStream stream(manager.get(), c.rate);
+      EXPECT_EQ(stream.LatencyFrames(), latency);
+      const Stereo output = RunInPieces(stream, input, pieces, false);
+      EXPECT_EQ(stream.Underruns(), 0u);
+      // From the first frame of the tone on, once the resamplers' filters have settled.
+      const ToneFit fit = FitTone(output.left, c.rate, hertz, latency + c.rate / 50, output.left.size(), latency);
+      EXPECT_NEAR(fit.delay, latency, c.delayTolerance);
+      EXPECT_LT(fit.residual, 1e-3);
+      if (reference.left.empty()) {
+        reference = output;
+      } else {
+        EXPECT_EQ(DifferingFrames(output, reference), 0u);
+      }
+    }
+  }
+}
+
+TEST(EffectStream, RatesTooLowOrTooHighAreRefusedWithTheBounds) {
+  ManagerHandle manager = CreateManager();
+  for (const uint32_t rate : {1u, 8u, 3999u, 768001u, 4000000000u}) {
+    SCOPED_TRACE(rate);
+    try {
+      EffectStream stream(manager.get(), rate);
+      ADD_FAILURE() << "accepted";
+    } catch (const std::runtime_error& error) {
+      EXPECT_NE(std::string(error.what()).find("4000 to 768000 Hz"), std::string::npos) << error.what();
+    }
+  }
+  for (const uint32_t rate : {4000u, 768000u}) EXPECT_NO_THROW(EffectStream(manager.get(), rate)) << rate;
+}
+
+// Bypass, so that the driver's own clamp is the only one: a full-scale square with +12 dB of
+// output gain drives every rate into it, and resampling back rings past it.
+TEST(EffectStream, OutputNeverPassesTheDriversFullScale) {
+  struct FormatCase {
+    uint32_t rate;
+    uint32_t bits;
+  };
+  for (const FormatCase c : {FormatCase{96000, 32}, FormatCase{22050, 16}, FormatCase{44322, 24},
+                             FormatCase{48000, 32}}) {
+    SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.bits) + " bits");
+    ManagerHandle manager = CreateManager();
+    Set(manager.get(), KSPROPERTY_TESSIL_CORE_ENABLE, 0);
+    Set(manager.get(), KSPROPERTY_TESSIL_OUTPUT_GAIN, 12);
+    EffectStream stream(manager.get(), c.rate, 2, c.bits);
+    Stereo square{std::vector<float>(c.rate / 2), std::vector<float>(c.rate / 2)};
+    for (size_t i = 0; i < square.left.size(); ++i) {
+      square.left[i] = (i / 97) % 2 == 0 ? 1.0f : -1.0f;
+      square.right[i] = -square.left[i];
+    }
+    const Stereo output = RunInPieces(stream, square, {512}, false);
+    const float fullScale = static_cast<float>(TessilOutputScale(c.bits)) * std::ldexp(1.0f, 1 - static_cast<int>(c.bits));
+    float peak = 0.0f;
+    for (size_t i = 0; i < output.left.size(); ++i) {
+      peak = std::max({peak, std::fabs(output.left[i]), std::fabs(output.right[i])});
+    }
+    EXPECT_EQ(peak, fullScale);
+  }
+}
+
+// A bad sample is made safe before anything else sees it, as the driver makes it safe at its own
+// rates: the stream's output is exactly that of the same signal with the safe value in its place.
+TEST(EffectStream, OneBadSampleChangesOnlyWhatItChangesAtNativeRates) {
+  constexpr float kInfinity = std::numeric_limits<float>::infinity();
+  struct BadSample {
+    float bad;
+    float safe;
+  };
+  const BadSample samples[] = {{std::numeric_limits<float>::quiet_NaN(), 0.0f}, {kInfinity, 1.0f},
+                               {-kInfinity, -1.0f}, {1e30f, 1.0f}, {-1.5f, -1.0f}};
+  for (const uint32_t rate : {96000u, 8000u, 48000u}) {
+    const Stereo signal = Noise(rate / 4, 11);
+    for (const BadSample& sample : samples) {
+      SCOPED_TRACE(std::to_string(rate) + " Hz, " + std::to_string(sample.bad));
+      Stereo outputs[2];
+      for (const float value : {sample.bad, sample.safe}) {
+        Stereo input = signal;
+        input.left[rate / 10] = value;
+        ManagerHandle manager = CreateManager();
+        Set(manager.get(), KSPROPERTY_TESSIL_ENABLE, 0);
+        EffectStream stream(manager.get(), rate);
+        outputs[value == sample.safe] = RunInPieces(stream, input, {300}, false);
+      }
+      EXPECT_EQ(DifferingFrames(outputs[0], outputs[1]), 0u);
+    }
+  }
+}
+
+#if TESSIL_COUNTS_ALLOCATIONS
+// Hosts may hand over their whole buffer at once, up to 65536 frames, or change sizes from call
+// to call; libsoxr must have grown its buffers for all of it before the first call.
+TEST(EffectStream, RunNeverAllocates) {
+  const std::vector<std::vector<uint32_t>> splits = {{65536}, {1, 8192, 64, 4096, 333, 65536, 17, 8192}};
+  for (const uint32_t rate : {44100u, 176400u, 192000u, 384000u, 11025u, 196709u}) {
+    for (const std::vector<uint32_t>& pieces : splits) {
+      SCOPED_TRACE(std::to_string(rate) + " Hz, pieces of " + std::to_string(pieces[0]));
+      ManagerHandle manager = CreateManager();
+      EffectStream stream(manager.get(), rate);
+      const Stereo input = Noise(size_t{rate} * 3, 5);
+      Stereo output{std::vector<float>(input.left.size()), std::vector<float>(input.left.size())};
+      test_support::ResetAllocations();
+      test_support::CountAllocations(true);
+      size_t done = 0;
+      for (size_t k = 0; done < input.left.size(); ++k) {
+        const auto n = static_cast<uint32_t>(std::min<size_t>(pieces[k % pieces.size()], input.left.size() - done));
+        const float* in[2] = {input.left.data() + done, input.right.data() + done};
+        float* out[2] = {output.left.data() + done, output.right.data() + done};
+        stream.Run(in, out, n, true);
+        done += n;
+      }
+      test_support::CountAllocations(false);
+      EXPECT_EQ(test_support::Allocations(), 0);
+    }
+  }
+  // The counter itself counts.
+  test_support::CountAllocations(true);
+  void* volatile block = std::malloc(16);  // volatile: a pair the compiler could drop
+  test_support::CountAllocations(false);
+  std::free(block);
+  EXPECT_EQ(test_support::Allocations(), 1);
+}
+#endif
 
 }  // namespace
 }  // namespace tessil::host
