@@ -1,7 +1,7 @@
 // What a host needs to know about Tessil's streams and properties without asking: the stream
 // processor's block length and latencies, the rate sets, and every property's unit, scope,
-// accepted range and default. The driver builds on these same numbers, so a host that reads them
-// here cannot drift from it.
+// accepted range and default in the property's own integer units. The driver builds on the same
+// facts (facts/facts.h), so a host that reads them here cannot drift from it.
 #pragma once
 
 #include "tessil/tessil_properties.h"
@@ -9,10 +9,10 @@
 // The processor runs the effect in blocks of this many frames. Buffers of a whole number of
 // blocks pass with no latency; from the first buffer that is not, the stream runs
 // kTessilShortBufferLatencyFrames late for good.
-inline constexpr ULONG kTessilBlockFrames = 240;
-inline constexpr ULONG kTessilShortBufferLatencyFrames = kTessilBlockFrames - 1;
+inline constexpr ULONG kTessilBlockFrames = tessil::kBlockFrames;
+inline constexpr ULONG kTessilShortBufferLatencyFrames = tessil::kShortBufferLatencyFrames;
 // While the master switch and the core are both on, the core's look-ahead delays the stream.
-inline constexpr ULONG kTessilLookAheadFrames = 22;
+inline constexpr ULONG kTessilLookAheadFrames = tessil::kLookAheadFrames;
 
 // Process clamps its output to full scale and writes at most this magnitude for a stream of
 // `bits` bits per sample (1 to 32): 2^(bits-1) - 1, the largest integer of the stream's depth.
@@ -28,34 +28,23 @@ constexpr long long TessilOutputScale(ULONG bits) {
 
 // Filter designs and core tables exist for these rates only. Init picks a set by the stream's
 // rate: below the first bound the first set, below the second the second, otherwise the third.
-inline constexpr ULONG kTessilRateSetCount = 3;
-inline constexpr ULONG kTessilRateSets[kTessilRateSetCount] = {32000, 44100, 48000};
-inline constexpr ULONG kTessilRateSetBounds[kTessilRateSetCount - 1] = {37566, 46009};
+inline constexpr ULONG kTessilRateSetCount = tessil::kRateSetCount;
+static_assert(kTessilRateSetCount == 3, "one element below per rate set");
+inline constexpr ULONG kTessilRateSets[kTessilRateSetCount] = {
+    tessil::kRateSets[0], tessil::kRateSets[1], tessil::kRateSets[2]};
+inline constexpr ULONG kTessilRateSetBounds[kTessilRateSetCount - 1] = {
+    tessil::kRateSetBounds[0], tessil::kRateSetBounds[1]};
 
-inline constexpr ULONG kTessilEqualiserChannels = 2;
-inline constexpr ULONG kTessilEqualiserBands = 4;
+inline constexpr ULONG kTessilEqualiserChannels = tessil::kEqualiserChannels;
+inline constexpr ULONG kTessilEqualiserBands = tessil::kEqualiserBands;
 // The decibel value of a gain of exactly zero, both ways.
-inline constexpr LONG kTessilSilenceDecibels = -999;
-
-typedef enum {
-  TESSIL_UNIT_SWITCH,      // 0 off, 1 on
-  TESSIL_UNIT_DECIBELS,    // whole decibels, signed
-  TESSIL_UNIT_HUNDREDTHS,  // hundredths of the engine's value
-  TESSIL_UNIT_HERTZ,
-  TESSIL_UNIT_ORDER,       // filter order
-  TESSIL_UNIT_SELECTOR,    // one of a few numbered choices
-} TESSIL_PROPERTY_UNIT;
-
-typedef enum {
-  TESSIL_SCOPE_STREAM,   // a bare KSPROPERTY request
-  TESSIL_SCOPE_CHANNEL,  // TESSIL_CHANNEL_PROPERTY, channel 0 or 1
-  TESSIL_SCOPE_BAND,     // TESSIL_BAND_PROPERTY, channel 0 or 1, band 0 to 3
-} TESSIL_PROPERTY_SCOPE;
+inline constexpr LONG kTessilSilenceDecibels = tessil::kSilenceDecibels;
 
 // One property as a host sees it. Values are in the property's own units, as they travel in
 // requests. The manager refuses values outside [Minimum, Maximum] unless Clamped, in which case
-// it stores the nearest value inside. Switches read any non-zero value as on. Decibel gains that go down to kTessilSilenceDecibels
-// accept every value below their maximum; the ones under about -900 dB all store silence.
+// it stores the nearest value inside. Switches read any non-zero value as on. Decibel gains that
+// go down to kTessilSilenceDecibels accept every value below their maximum; the ones under about
+// -900 dB all store silence.
 typedef struct {
   KSPROPERTY_TESSIL Id;
   const char* Identifier;  // the id's own name, "KSPROPERTY_TESSIL_CORE_LEVEL"
@@ -67,39 +56,81 @@ typedef struct {
   BOOLEAN Clamped;
 } TESSIL_PROPERTY_FACTS;
 
-#define TESSIL_FACTS_ID(id) id, #id
-// Every property, in id order.
-inline constexpr TESSIL_PROPERTY_FACTS kTessilPropertyFacts[] = {
-    {TESSIL_FACTS_ID(KSPROPERTY_TESSIL_ENABLE), TESSIL_UNIT_SWITCH, TESSIL_SCOPE_STREAM, 0, 1, 1, 0},
-    {TESSIL_FACTS_ID(KSPROPERTY_TESSIL_INPUT_GAIN), TESSIL_UNIT_DECIBELS, TESSIL_SCOPE_STREAM, kTessilSilenceDecibels, 0, 0, 0},
-    {TESSIL_FACTS_ID(KSPROPERTY_TESSIL_OUTPUT_GAIN), TESSIL_UNIT_DECIBELS, TESSIL_SCOPE_STREAM, kTessilSilenceDecibels, 12, 0, 0},
-    {TESSIL_FACTS_ID(KSPROPERTY_TESSIL_BYPASS_GAIN), TESSIL_UNIT_DECIBELS, TESSIL_SCOPE_STREAM, kTessilSilenceDecibels, 12, 0, 0},
-    {TESSIL_FACTS_ID(KSPROPERTY_TESSIL_CORE_ENABLE), TESSIL_UNIT_SWITCH, TESSIL_SCOPE_STREAM, 0, 1, 1, 0},
-    {TESSIL_FACTS_ID(KSPROPERTY_TESSIL_CORE_LEVEL), TESSIL_UNIT_HUNDREDTHS, TESSIL_SCOPE_STREAM, 1, 100, 50, 0},
-    {TESSIL_FACTS_ID(KSPROPERTY_TESSIL_HIGHPASS_ENABLE), TESSIL_UNIT_SWITCH, TESSIL_SCOPE_STREAM, 0, 1, 1, 0},
-    {TESSIL_FACTS_ID(KSPROPERTY_TESSIL_HIGHPASS_FREQUENCY), TESSIL_UNIT_HERTZ, TESSIL_SCOPE_STREAM, 20, 20000, 20, 0},
-    {TESSIL_FACTS_ID(KSPROPERTY_TESSIL_HIGHPASS_ORDER), TESSIL_UNIT_ORDER, TESSIL_SCOPE_STREAM, 1, 10, 2, 0},
-    {TESSIL_FACTS_ID(KSPROPERTY_TESSIL_LOWPASS_ENABLE), TESSIL_UNIT_SWITCH, TESSIL_SCOPE_STREAM, 0, 1, 1, 0},
-    {TESSIL_FACTS_ID(KSPROPERTY_TESSIL_LOWPASS_FREQUENCY), TESSIL_UNIT_HERTZ, TESSIL_SCOPE_STREAM, 20, 20000, 20000, 0},
-    {TESSIL_FACTS_ID(KSPROPERTY_TESSIL_LOWPASS_ORDER), TESSIL_UNIT_ORDER, TESSIL_SCOPE_STREAM, 1, 10, 2, 0},
-    {TESSIL_FACTS_ID(KSPROPERTY_TESSIL_OUTPUT_STAGE_ENABLE), TESSIL_UNIT_SWITCH, TESSIL_SCOPE_STREAM, 0, 1, 1, 0},
-    {TESSIL_FACTS_ID(KSPROPERTY_TESSIL_EQ_ENABLE), TESSIL_UNIT_SWITCH, TESSIL_SCOPE_CHANNEL, 0, 1, 1, 0},
-    {TESSIL_FACTS_ID(KSPROPERTY_TESSIL_EQ_BAND_ENABLE), TESSIL_UNIT_SWITCH, TESSIL_SCOPE_BAND, 0, 1, 1, 0},
-    {TESSIL_FACTS_ID(KSPROPERTY_TESSIL_EQ_BAND_GAIN), TESSIL_UNIT_DECIBELS, TESSIL_SCOPE_BAND, -20, 20, 0, 1},
-    {TESSIL_FACTS_ID(KSPROPERTY_TESSIL_EQ_BAND_FREQUENCY), TESSIL_UNIT_HERTZ, TESSIL_SCOPE_BAND, 20, 20000, 1000, 1},
-    {TESSIL_FACTS_ID(KSPROPERTY_TESSIL_EQ_BAND_Q), TESSIL_UNIT_HUNDREDTHS, TESSIL_SCOPE_BAND, 25, 1600, 200, 1},
-    {TESSIL_FACTS_ID(KSPROPERTY_TESSIL_OUTPUT_STAGE_AMOUNT), TESSIL_UNIT_HUNDREDTHS, TESSIL_SCOPE_STREAM, 0, 100, 20, 0},
-    {TESSIL_FACTS_ID(KSPROPERTY_TESSIL_CORE_WEIGHTING), TESSIL_UNIT_SELECTOR, TESSIL_SCOPE_STREAM, 0, 1, 1, 0},
-};
-#undef TESSIL_FACTS_ID
+inline constexpr ULONG kTessilPropertyCount = tessil::kPropertyCount;
 
-inline constexpr ULONG kTessilPropertyCount = sizeof(kTessilPropertyFacts) / sizeof(kTessilPropertyFacts[0]);
+namespace tessil::published {
 
-constexpr bool TessilPropertyFactsInIdOrder() {
-  for (ULONG i = 0; i < kTessilPropertyCount; ++i) {
-    if (static_cast<ULONG>(kTessilPropertyFacts[i].Id) != i) return false;
+// The natural logarithm in double precision, for the table below only: 2 atanh((m - 1)/(m + 1))
+// of the mantissa m in [1, 2), plus the exponent's share.
+constexpr double Logarithm(double x) {
+  int exponent = 0;
+  while (x >= 2.0) {
+    x /= 2.0;
+    ++exponent;
   }
-  return true;
+  while (x < 1.0) {
+    x *= 2.0;
+    --exponent;
+  }
+  const double z = (x - 1.0) / (x + 1.0), z2 = z * z;
+  double term = z, sum = 0.0;
+  for (int k = 1; k < 60; k += 2) {
+    sum += term / k;
+    term *= z2;
+  }
+  return 2.0 * sum + exponent * 0.69314718055994530942;
 }
-static_assert(kTessilPropertyCount == KSPROPERTY_TESSIL_CORE_WEIGHTING + 1);
-static_assert(TessilPropertyFactsInIdOrder(), "hosts index the facts by property id");
+
+constexpr LONG Floor(double x) {
+  const LONG whole = static_cast<LONG>(x);
+  return whole > x ? whole - 1 : whole;
+}
+constexpr LONG Ceiling(double x) { return -Floor(-x); }
+constexpr LONG Nearest(double x) { return Floor(x + 0.5); }
+
+// A value of the engine's units in the property's units: the unit's conversion of an end of a
+// range, as a request finds it. A refused range ends at the last whole value whose conversion
+// lies inside; a clamped one where the clamping starts; a decibel range that starts at a gain of
+// 0 starts at the silence value.
+enum class End { kLower, kUpper, kInitial };
+constexpr LONG Published(const SettingFacts& setting, float value, End end) {
+  double units = value;
+  if (setting.unit == TESSIL_UNIT_DECIBELS) {
+    if (value == 0.0f) return kSilenceDecibels;
+    units = 20.0 * Logarithm(value) / Logarithm(10.0);
+  } else if (setting.unit == TESSIL_UNIT_HUNDREDTHS) {
+    units = 100.0 * value;
+  }
+  // Conversions in double land within a hair of whole values they equal exactly.
+  constexpr double kHair = 1e-9;
+  if (end == End::kInitial || setting.clamped) return Nearest(units);
+  return end == End::kLower ? Ceiling(units - kHair) : Floor(units + kHair);
+}
+
+struct FactsTable {
+  TESSIL_PROPERTY_FACTS rows[kPropertyCount];
+};
+
+constexpr FactsTable Table() {
+  FactsTable table{};
+  for (int32_t i = 0; i < kPropertyCount; ++i) {
+    const SettingFacts& setting = kSettings[i];
+    table.rows[i] = {setting.id,
+                     setting.identifier,
+                     setting.unit,
+                     setting.scope,
+                     Published(setting, setting.range.minimum, End::kLower),
+                     Published(setting, setting.range.maximum, End::kUpper),
+                     Published(setting, setting.initial, End::kInitial),
+                     static_cast<BOOLEAN>(setting.clamped ? 1 : 0)};
+  }
+  return table;
+}
+
+inline constexpr FactsTable kTable = Table();
+
+}  // namespace tessil::published
+
+// Every property, in id order: hosts index the facts by property id.
+inline constexpr const TESSIL_PROPERTY_FACTS (&kTessilPropertyFacts)[kTessilPropertyCount] =
+    tessil::published::kTable.rows;

@@ -1,19 +1,18 @@
 #include "chain/engine.h"
 
-#include "platform/relaxed.h"
+#include "filters/setting_store.h"
 
 namespace tessil {
 
 namespace {
 
-// Float ranges are inclusive; written so that a NaN fails the test and is refused.
-bool InRange(float value, float low, float high) { return value >= low && value <= high; }
-
-int32_t SetGainWord(float* word, float value, float high) {
-  if (!InRange(value, 0.0f, high)) return kResultOutOfRange;
-  StoreRelaxed(*word, value);
-  return kResultSuccess;
+// The engine's own words, with the range of their property.
+int32_t SetWord(float* word, KSPROPERTY_TESSIL id, float value) {
+  return StoreInRange(*word, value, Setting(id).range);
 }
+
+float Initial(KSPROPERTY_TESSIL id) { return Setting(id).initial; }
+int32_t InitialWhole(KSPROPERTY_TESSIL id) { return static_cast<int32_t>(Setting(id).initial); }
 
 // A left/right pair is set together, left first; a refusal by the left block leaves the right
 // block as it was.
@@ -78,16 +77,16 @@ void EngineReset(EngineContext* context) {
 }
 
 void EngineApplyDefaults(EngineContext* context) {
-  EngineSetHighPassFrequency(context, 20);
-  EngineSetLowPassFrequency(context, 20000);
+  EngineSetHighPassFrequency(context, InitialWhole(KSPROPERTY_TESSIL_HIGHPASS_FREQUENCY));
+  EngineSetLowPassFrequency(context, InitialWhole(KSPROPERTY_TESSIL_LOWPASS_FREQUENCY));
   EqualiserSetBandCount(&context->equaliserLeft, kEqualiserBands);
   EqualiserSetBandCount(&context->equaliserRight, kEqualiserBands);
-  CoreSetWeighting(&context->core, 1);
-  StoreRelaxed(context->enabled, 1);
-  EngineSetInputGain(context, 1.0f);
-  EngineSetOutputGain(context, 1.0f);
-  EngineSetBypassGain(context, 1.0f);
-  EngineSetOutputStageAmount(context, 0.2f);
+  CoreSetWeighting(&context->core, InitialWhole(KSPROPERTY_TESSIL_CORE_WEIGHTING));
+  StoreRelaxed(context->enabled, InitialWhole(KSPROPERTY_TESSIL_ENABLE));
+  EngineSetInputGain(context, Initial(KSPROPERTY_TESSIL_INPUT_GAIN));
+  EngineSetOutputGain(context, Initial(KSPROPERTY_TESSIL_OUTPUT_GAIN));
+  EngineSetBypassGain(context, Initial(KSPROPERTY_TESSIL_BYPASS_GAIN));
+  EngineSetOutputStageAmount(context, Initial(KSPROPERTY_TESSIL_OUTPUT_STAGE_AMOUNT));
 }
 
 int32_t EngineCopySettings(EngineContext* destination, const EngineContext* source) {
@@ -107,15 +106,15 @@ int32_t EngineCopySettings(EngineContext* destination, const EngineContext* sour
 }
 
 int32_t EnginePrepare32000(EngineContext* context, EngineStateBlock* stateBlock) {
-  return EnginePrepare(context, stateBlock, 32000, CorePrepare32000);
+  return EnginePrepare(context, stateBlock, static_cast<int32_t>(kRateSets[0]), CorePrepare32000);
 }
 
 int32_t EnginePrepare44100(EngineContext* context, EngineStateBlock* stateBlock) {
-  return EnginePrepare(context, stateBlock, 44100, CorePrepare44100);
+  return EnginePrepare(context, stateBlock, static_cast<int32_t>(kRateSets[1]), CorePrepare44100);
 }
 
 int32_t EnginePrepare48000(EngineContext* context, EngineStateBlock* stateBlock) {
-  return EnginePrepare(context, stateBlock, 48000, CorePrepare48000);
+  return EnginePrepare(context, stateBlock, static_cast<int32_t>(kRateSets[2]), CorePrepare48000);
 }
 
 void EngineBindRate(EngineContext* context, int32_t rate) {
@@ -137,27 +136,26 @@ void EngineBindRate(EngineContext* context, int32_t rate) {
 
 int32_t EngineSetEnable(EngineContext* context, int32_t value) {
   // The master switch answers a bad value with 1, unlike the block switches.
-  if (value != 0 && value != 1) return kResultOutOfRange;
-  StoreRelaxed(context->enabled, value);
-  return kResultSuccess;
+  return StoreSwitch(context->enabled, value) == kResultSuccess ? kResultSuccess
+                                                                 : kResultOutOfRange;
 }
 
 int32_t EngineGetEnable(const EngineContext* context) { return LoadRelaxed(context->enabled); }
 
 int32_t EngineSetInputGain(EngineContext* context, float value) {
-  return SetGainWord(&context->inputGain, value, 1.0f);
+  return SetWord(&context->inputGain, KSPROPERTY_TESSIL_INPUT_GAIN, value);
 }
 float EngineGetInputGain(const EngineContext* context) { return LoadRelaxed(context->inputGain); }
 
 int32_t EngineSetOutputGain(EngineContext* context, float value) {
-  return SetGainWord(&context->outputGain, value, 4.0f);
+  return SetWord(&context->outputGain, KSPROPERTY_TESSIL_OUTPUT_GAIN, value);
 }
 float EngineGetOutputGain(const EngineContext* context) {
   return LoadRelaxed(context->outputGain);
 }
 
 int32_t EngineSetBypassGain(EngineContext* context, float value) {
-  return SetGainWord(&context->bypassGain, value, 4.0f);
+  return SetWord(&context->bypassGain, KSPROPERTY_TESSIL_BYPASS_GAIN, value);
 }
 float EngineGetBypassGain(const EngineContext* context) {
   return LoadRelaxed(context->bypassGain);
@@ -171,7 +169,7 @@ int32_t EngineGetOutputStageEnable(const EngineContext* context) {
 }
 
 int32_t EngineSetOutputStageAmount(EngineContext* context, float value) {
-  return SetGainWord(&context->outputStageAmount, value, 1.0f);
+  return SetWord(&context->outputStageAmount, KSPROPERTY_TESSIL_OUTPUT_STAGE_AMOUNT, value);
 }
 float EngineGetOutputStageAmount(const EngineContext* context) {
   return LoadRelaxed(context->outputStageAmount);

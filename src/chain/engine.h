@@ -65,7 +65,6 @@ struct EngineContext {
 
 // The pipeline's scratch area for blocks of up to `frames` frames: both analysis copies, then the
 // core's scratch.
-inline constexpr int32_t kEngineMaxBlock = 960;
 constexpr int32_t EngineScratchFloats(int32_t frames) { return 2 * frames + kCoreScratchFloats; }
 
 uint32_t EngineContextSize();

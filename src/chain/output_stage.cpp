@@ -3,8 +3,7 @@
 #include <emmintrin.h>
 #include <math.h>
 
-#include "filters/result_codes.h"
-#include "platform/relaxed.h"
+#include "filters/setting_store.h"
 
 namespace tessil {
 
@@ -59,9 +58,7 @@ void OutputStageProcess(float* buffer, float drive, int32_t n) {
 }
 
 int32_t OutputStageSetEnable(OutputStage* stage, int32_t enabled) {
-  if (enabled != 0 && enabled != 1) return kResultBadSwitch;
-  StoreRelaxed(stage->enabled, enabled);
-  return kResultSuccess;
+  return StoreSwitch(stage->enabled, enabled);
 }
 
 int32_t OutputStageGetEnable(const OutputStage* stage) { return LoadRelaxed(stage->enabled); }
@@ -70,6 +67,9 @@ int32_t OutputStageCopy(OutputStage* stage, const OutputStage* other) {
   return OutputStageSetEnable(stage, LoadRelaxed(other->enabled));
 }
 
-void OutputStageInit(OutputStage* stage) { StoreRelaxed(stage->enabled, 1); }
+void OutputStageInit(OutputStage* stage) {
+  StoreRelaxed(stage->enabled, static_cast<int32_t>(
+                                   Setting(KSPROPERTY_TESSIL_OUTPUT_STAGE_ENABLE).initial));
+}
 
 }  // namespace tessil

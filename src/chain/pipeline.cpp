@@ -22,7 +22,7 @@ void Copy(const float* input, float* output, int32_t n) {
 // values of one switch or one gain.
 int32_t EngineProcessBlock(EngineContext* context, float* input[2], float* output[2],
                            float* scratch, int32_t n) {
-  if (n < kCoreFrameLength || n > kEngineMaxBlock) return kResultBadIndex;
+  if (n < kBlockFrames || n > kLargestBlockFrames) return kResultBadIndex;
 
   float* analysis[2] = {scratch, scratch + n};
   const float inputGain = EngineGetInputGain(context);

@@ -7,8 +7,8 @@
 
 namespace tessil {
 
-// Runs one block of n frames (240..kEngineMaxBlock) through the chain: input gain, high-pass and
-// low-pass, core, equalisers, output stage, output gain. scratch holds EngineScratchFloats(n)
+// Runs one block of n frames (kBlockFrames..kLargestBlockFrames) through the chain: input gain,
+// high-pass and low-pass, core, equalisers, output stage, output gain. scratch holds EngineScratchFloats(n)
 // floats. A block length outside the range is refused with kResultBadIndex and writes nothing.
 // The master switch is the caller's to read: the stream processor runs a block through here only
 // while it is on, and applies the bypass gain itself otherwise.

@@ -101,9 +101,9 @@ namespace {
 
 constexpr int32_t kPhases = 8;  // one decimated output per this many samples
 constexpr int32_t kPast = kDecimationFirLength - 1;
-static_assert(kCoreFrameLength % kPhases == 0 && kPast % kPhases == 0,
+static_assert(kBlockFrames % kPhases == 0 && kPast % kPhases == 0,
               "the phase restarts with every frame and the history fills whole periods");
-constexpr int32_t kOutputs = kCoreFrameLength / kPhases;
+constexpr int32_t kOutputs = kBlockFrames / kPhases;
 constexpr int32_t kHistoryEntries = kPast / kPhases;
 // Outputs are summed four at a time; the last group's spare lanes read zeros past the frame.
 constexpr int32_t kGroupedOutputs = (kOutputs + 3) / 4 * 4;
@@ -137,7 +137,7 @@ void DecimateFrame(CoreChannel* channel, const float* input, float* output, floa
       planes[p * kPlaneLength + kHistoryEntries + q] = 0.0f;
     }
   }
-  for (int32_t j = 0; j < kCoreFrameLength; ++j) output[j] = 0.0f;
+  for (int32_t j = 0; j < kBlockFrames; ++j) output[j] = 0.0f;
   for (int32_t first = 0; first < kOutputs; first += 4) {
     __m128 y = _mm_setzero_ps();
 #pragma GCC unroll 33
@@ -157,9 +157,9 @@ void DecimateFrame(CoreChannel* channel, const float* input, float* output, floa
   }
   // The ring ends holding the frame's last 33 samples, each where writing the whole frame one
   // sample at a time, backwards through the ring, would have left it.
-  constexpr int32_t kSkipped = kCoreFrameLength - kDecimationFirLength;
+  constexpr int32_t kSkipped = kBlockFrames - kDecimationFirLength;
   slot = (write + kDecimationFirLength - kSkipped % kDecimationFirLength) % kDecimationFirLength;
-  for (int32_t t = kCoreFrameLength - kDecimationFirLength; t < kCoreFrameLength; ++t) {
+  for (int32_t t = kBlockFrames - kDecimationFirLength; t < kBlockFrames; ++t) {
     ring[slot] = input[t];
     slot = slot == 0 ? kDecimationFirLength - 1 : slot - 1;
   }

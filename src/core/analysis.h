@@ -23,7 +23,7 @@ void AnalyseFrames(CoreChannel* const channels[2], float* const inputs[2], float
 // Floats of scratch DecimateFrame works in.
 inline constexpr int32_t kDecimationWorkspaceFloats = 288;
 
-// Feeds the channel's delayed frame (kCoreFrameLength samples) through the decimator ring;
+// Feeds the channel's delayed frame (kBlockFrames samples) through the decimator ring;
 // output[7], output[15], ... hold the low-passed signal, every other position 0. workspace holds
 // kDecimationWorkspaceFloats floats, overwritten.
 void DecimateFrame(CoreChannel* channel, const float* input, float* output, float* workspace);

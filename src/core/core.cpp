@@ -1,6 +1,6 @@
 #include "core/core.h"
 
-#include "platform/relaxed.h"
+#include "filters/setting_store.h"
 
 namespace tessil {
 
@@ -19,15 +19,17 @@ constexpr WeightingConstants kWeightingConstants[2] = {
     {5.8e-05f, 4e-06f, 0.1f},
 };
 
-constexpr float kDefaultLevel = 0.5f;
 constexpr float kDefaultCeiling = 1.0f;
 constexpr float kHighBandGain = 32.0f;
 constexpr float kInitialIncrement = 0.0001f;
-
-bool InLevelRange(float value) {
-  // Written so that a NaN falls outside the range.
-  return value >= kCoreLevelMinimum && value <= kCoreLevelMaximum;
-}
+// A channel starts at weighting 0; the engine's defaults then choose the property's initial one.
+constexpr int32_t kChannelWeighting = 0;
+constexpr SettingFacts kLevel = Setting(KSPROPERTY_TESSIL_CORE_LEVEL);
+constexpr SettingFacts kWeighting = Setting(KSPROPERTY_TESSIL_CORE_WEIGHTING);
+static_assert(kWeighting.range.minimum == 0 && kWeighting.range.maximum == 1,
+              "one set of constants (and one weight table per rate) for each weighting");
+constexpr int32_t kInitialEnable =
+    static_cast<int32_t>(Setting(KSPROPERTY_TESSIL_CORE_ENABLE).initial);
 
 // The store order is the one a concurrently running frame may observe part-way: table first,
 // then the gates, the smoothing and the threshold.
@@ -53,23 +55,23 @@ const float* CurrentWeights(const CoreChannelState* state) {
 }
 
 int32_t ChannelSetWeighting(CoreChannel* channel, int32_t value) {
-  if (value != 0 && value != 1) return kResultBadSwitch;
+  if (value < kWeighting.range.minimum || value > kWeighting.range.maximum) {
+    return kResultBadSwitch;
+  }
   StoreRelaxed(channel->weighting, value);
   if (channel->state != nullptr) WriteWeightingConstants(channel->state, value);
   return kResultSuccess;
 }
 
 int32_t ChannelSetLevel(CoreChannel* channel, float value) {
-  if (!InLevelRange(value)) return kResultOutOfRange;
-  StoreRelaxed(channel->level, value);
-  return kResultSuccess;
+  return StoreInRange(channel->level, value, kLevel.range);
 }
 
 void ChannelDefaults(CoreChannel* channel) {
-  StoreRelaxed(channel->level, kDefaultLevel);
+  StoreRelaxed(channel->level, kLevel.initial);
   StoreRelaxed(channel->ceiling, kDefaultCeiling);
-  StoreRelaxed(channel->weighting, int32_t{0});
-  if (channel->state != nullptr) WriteWeightingConstants(channel->state, 0);
+  StoreRelaxed(channel->weighting, kChannelWeighting);
+  if (channel->state != nullptr) WriteWeightingConstants(channel->state, kChannelWeighting);
 }
 
 int32_t ChannelApplySettings(CoreChannel* destination, const CoreChannel* source) {
@@ -128,9 +130,7 @@ void ChannelPrepare(CoreChannel* channel, CoreChannelState* state, CoreSampleBuf
 }
 
 int32_t CoreSetEnable(LoudnessCore* core, int32_t value) {
-  if (value != 0 && value != 1) return kResultBadSwitch;
-  StoreRelaxed(core->enabled, value);
-  return kResultSuccess;
+  return StoreSwitch(core->enabled, value);
 }
 
 int32_t CoreGetEnable(const LoudnessCore* core) { return LoadRelaxed(core->enabled); }
@@ -155,13 +155,13 @@ float CoreGetLevel(const LoudnessCore* core) { return LoadRelaxed(core->left.lev
 void CoreInitUnbound(LoudnessCore* core) {
   ChannelUnbind(&core->left);
   ChannelUnbind(&core->right);
-  StoreRelaxed(core->enabled, int32_t{1});
+  StoreRelaxed(core->enabled, kInitialEnable);
 }
 
 void CoreResetDefaults(LoudnessCore* core) {
   ChannelDefaults(&core->left);
   ChannelDefaults(&core->right);
-  StoreRelaxed(core->enabled, int32_t{1});
+  StoreRelaxed(core->enabled, kInitialEnable);
 }
 
 void CoreApplySettings(LoudnessCore* destination, const LoudnessCore* source) {

@@ -16,17 +16,16 @@
 #include <stdint.h>
 
 #include "core/core_tables.h"
+#include "facts/facts.h"
 #include "filters/biquad.h"
 #include "filters/result_codes.h"
 
 namespace tessil {
 
-inline constexpr int32_t kCoreFrameLength = 240;
-inline constexpr int32_t kCoreLookAhead = 22;
-inline constexpr int32_t kCoreMaxBlockLength = 960;
 inline constexpr int32_t kCoreDecimatorRingLength = 33;
-// Room for the largest block plus its look-ahead; a frame uses the first 262 floats of it.
-inline constexpr int32_t kCoreWindowLength = kCoreMaxBlockLength + kCoreLookAhead;
+// Room for the largest block the pipeline takes plus its look-ahead, as the state block lays it
+// out; a frame uses the first 262 floats of it.
+inline constexpr int32_t kCoreWindowLength = kLargestBlockFrames + kLookAheadFrames;
 inline constexpr int32_t kCoreBufferFloats = kCoreDecimatorRingLength + kCoreWindowLength;
 inline constexpr int32_t kCoreBandStateFloats = 2 * kCoreBandCount;
 inline constexpr int32_t kCoreDecimation = 8;
@@ -35,14 +34,10 @@ inline constexpr int32_t kCoreDecimation = 8;
 // weighted band values) at 0, step list (and raw band output) at 240, linked envelope (a frame and
 // its look-ahead) at 480.
 inline constexpr int32_t kCoreScratchCurve = 0;
-inline constexpr int32_t kCoreScratchSteps = kCoreFrameLength;
-inline constexpr int32_t kCoreScratchEnvelope = 2 * kCoreFrameLength;
+inline constexpr int32_t kCoreScratchSteps = kBlockFrames;
+inline constexpr int32_t kCoreScratchEnvelope = 2 * kBlockFrames;
 inline constexpr int32_t kCoreScratchFloats =
-    kCoreScratchEnvelope + kCoreFrameLength + kCoreLookAhead;
-
-// Linear level and ceiling range, 10^-4.5 to 1, inclusive.
-inline constexpr float kCoreLevelMinimum = 3.1622778e-05f;
-inline constexpr float kCoreLevelMaximum = 1.0f;
+    kCoreScratchEnvelope + kBlockFrames + kLookAheadFrames;
 
 struct CoreSampleBuffer {
   float samples[kCoreBufferFloats];  // decimator ring (0..32), then the analysis window (33..)

@@ -20,9 +20,9 @@ void FillSamples(float* destination, float value, int32_t n) {
 
 void CoreProcessBlock(LoudnessCore* core, float* inputs[2], float* outputs[2], float* scratch,
                       int32_t count) {
-  const int32_t n = kCoreFrameLength;
+  const int32_t n = kBlockFrames;
   int32_t frames = 1;
-  if (count == 2 * n || count == 3 * n || count == 4 * n) frames = count / n;
+  if (count > 0 && count % n == 0 && count <= kLargestBlockFrames) frames = count / n;
 
   CoreChannel* channels[2] = {&core->left, &core->right};
   float* envelope = scratch + kCoreScratchEnvelope;
@@ -32,7 +32,7 @@ void CoreProcessBlock(LoudnessCore* core, float* inputs[2], float* outputs[2], f
   for (int32_t frame = 0; frame < frames; ++frame) {
     for (int32_t c = 0; c < 2; ++c) {
       CoreChannelState* state = channels[c]->state;
-      state->lookAhead = kCoreLookAhead;
+      state->lookAhead = kLookAheadFrames;
       state->framePeak = 0.0f;
       state->channelIndex = static_cast<float>(c);
     }

@@ -7,10 +7,11 @@
 
 namespace tessil {
 
-// Works through count samples in frames of 240 (480, 720 and 960 give 2, 3 and 4 frames; any
-// other count is one frame of the first 240 samples). Each input is delayed in place by 22
-// samples, continuously across calls; each output receives one gain factor per processed sample.
-// scratch holds kCoreScratchFloats floats. The core must be bound.
+// Works through count samples in frames of kBlockFrames (two, three and four times that give 2, 3
+// and 4 frames; any other count is one frame of the first kBlockFrames samples). Each input is
+// delayed in place by kLookAheadFrames samples, continuously across calls; each output receives one
+// gain factor per processed sample. scratch holds kCoreScratchFloats floats. The core must be
+// bound.
 void CoreProcessBlock(LoudnessCore* core, float* inputs[2], float* outputs[2], float* scratch,
                       int32_t count);
 

@@ -289,7 +289,7 @@ void ComputeTargetGain(CoreChannel* channel, const float* delayed, const float* 
       HighBands(state, 4, highWeights, highRelativeGate, highActivityGate),
       HighBands(state, 8, highWeights, highRelativeGate, highActivityGate),
       HighBands(state, 12, highWeights, highRelativeGate, highActivityGate)};
-  static_assert(kCoreFrameLength % kCoreDecimation == 0);
+  static_assert(kBlockFrames % kCoreDecimation == 0);
   for (int32_t start = 0; start < n; start += kCoreDecimation) {
     if (low) {
       for (int32_t i = start; i < start + kCoreDecimation; ++i) {

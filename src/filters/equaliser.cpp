@@ -3,6 +3,7 @@
 #include <math.h>
 
 #include "filters/section_stability.h"
+#include "filters/setting_store.h"
 #include "platform/relaxed.h"
 
 namespace tessil {
@@ -11,13 +12,15 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-constexpr float kMinimumGain = 0.1f, kMaximumGain = 10.0f;
-constexpr uint32_t kMinimumFrequency = 20, kMaximumFrequency = 20000;
-constexpr float kMinimumQ = 0.25f, kMaximumQ = 16.0f;
-constexpr int32_t kDefaultEnabled = 1;
-constexpr float kDefaultGain = 1.0f;
-constexpr uint32_t kDefaultFrequency = 1000;
-constexpr float kDefaultQ = 2.0f;
+constexpr SettingFacts kEnabled = Setting(KSPROPERTY_TESSIL_EQ_BAND_ENABLE);
+constexpr SettingFacts kGain = Setting(KSPROPERTY_TESSIL_EQ_BAND_GAIN);
+constexpr SettingFacts kFrequency = Setting(KSPROPERTY_TESSIL_EQ_BAND_FREQUENCY);
+constexpr SettingFacts kQ = Setting(KSPROPERTY_TESSIL_EQ_BAND_Q);
+constexpr int32_t kDefaultEnabled = static_cast<int32_t>(kEnabled.initial);
+constexpr uint32_t kMinimumFrequency = static_cast<uint32_t>(kFrequency.range.minimum);
+constexpr uint32_t kMaximumFrequency = static_cast<uint32_t>(kFrequency.range.maximum);
+constexpr uint32_t kDefaultFrequency = static_cast<uint32_t>(kFrequency.initial);
+static_assert(kGain.clamped && kFrequency.clamped && kQ.clamped, "band values are clamped");
 constexpr int32_t kResetSampleRate = 44100;
 
 // The bandwidth term tan(w0 / (3 q)) turns negative past a right angle, which puts a pole outside
@@ -69,9 +72,7 @@ void EqualiserReset(EqualiserBlock* block) {
 }
 
 int32_t EqualiserSetEnabled(EqualiserBlock* block, int32_t enabled) {
-  if (enabled != 0 && enabled != 1) return kResultBadSwitch;
-  StoreRelaxed(block->enabled, enabled);
-  return kResultSuccess;
+  return StoreSwitch(block->enabled, enabled);
 }
 
 int32_t EqualiserGetEnabled(const EqualiserBlock* block) { return LoadRelaxed(block->enabled); }
@@ -85,7 +86,7 @@ int32_t EqualiserSetSampleRate(EqualiserBlock* block, int32_t sampleRate) {
 
 int32_t EqualiserSetBandEnabled(EqualiserBlock* block, uint32_t index, int32_t enabled) {
   if (!IsValidIndex(block, index)) return kResultBadIndex;
-  if (enabled != 0 && enabled != 1) return kResultBadSwitch;
+  if (!IsSwitch(enabled)) return kResultBadSwitch;
   EqualiserBand* band = &block->bands[index];
   if (LoadRelaxed(band->enabled) != enabled) {
     StoreRelaxed(band->enabled, enabled);
@@ -97,8 +98,8 @@ int32_t EqualiserSetBandEnabled(EqualiserBlock* block, uint32_t index, int32_t e
 int32_t EqualiserSetBandGain(EqualiserBlock* block, uint32_t index, float gain) {
   if (!IsValidIndex(block, index)) return kResultBadIndex;
   if (isnan(gain)) return kResultOutOfRange;  // a NaN would survive the clamp and poison the band
-  if (gain < kMinimumGain) gain = kMinimumGain;
-  if (gain > kMaximumGain) gain = kMaximumGain;
+  if (gain < kGain.range.minimum) gain = kGain.range.minimum;
+  if (gain > kGain.range.maximum) gain = kGain.range.maximum;
   EqualiserBand* band = &block->bands[index];
   if (band->gain != gain) {
     band->gain = gain;
@@ -122,8 +123,8 @@ int32_t EqualiserSetBandFrequency(EqualiserBlock* block, uint32_t index, uint32_
 int32_t EqualiserSetBandQ(EqualiserBlock* block, uint32_t index, float q) {
   if (!IsValidIndex(block, index)) return kResultBadIndex;
   if (isnan(q)) return kResultOutOfRange;
-  if (q < kMinimumQ) q = kMinimumQ;
-  if (q > kMaximumQ) q = kMaximumQ;
+  if (q < kQ.range.minimum) q = kQ.range.minimum;
+  if (q > kQ.range.maximum) q = kQ.range.maximum;
   EqualiserBand* band = &block->bands[index];
   if (band->q != q) {
     band->q = q;
@@ -137,7 +138,7 @@ int32_t EqualiserGetBandEnabled(const EqualiserBlock* block, uint32_t index) {
 }
 
 float EqualiserGetBandGain(const EqualiserBlock* block, uint32_t index) {
-  return IsValidIndex(block, index) ? block->bands[index].gain : kDefaultGain;
+  return IsValidIndex(block, index) ? block->bands[index].gain : kGain.initial;
 }
 
 uint32_t EqualiserGetBandFrequency(const EqualiserBlock* block, uint32_t index) {
@@ -145,17 +146,17 @@ uint32_t EqualiserGetBandFrequency(const EqualiserBlock* block, uint32_t index) 
 }
 
 float EqualiserGetBandQ(const EqualiserBlock* block, uint32_t index) {
-  return IsValidIndex(block, index) ? block->bands[index].q : kDefaultQ;
+  return IsValidIndex(block, index) ? block->bands[index].q : kQ.initial;
 }
 
 void EqualiserResetBand(EqualiserBlock* block, uint32_t index) {
-  if (IsValidIndex(block, index) && LoadRelaxed(block->bands[index].enabled) != 1) {
-    StoreRelaxed(block->bands[index].enabled, 1);
+  if (IsValidIndex(block, index) && LoadRelaxed(block->bands[index].enabled) != kDefaultEnabled) {
+    StoreRelaxed(block->bands[index].enabled, kDefaultEnabled);
     EqualiserUpdateBand(block, index);
   }
-  EqualiserSetBandGain(block, index, kDefaultGain);
+  EqualiserSetBandGain(block, index, kGain.initial);
   EqualiserSetBandFrequency(block, index, kDefaultFrequency);
-  EqualiserSetBandQ(block, index, kDefaultQ);
+  EqualiserSetBandQ(block, index, kQ.initial);
 }
 
 int32_t EqualiserSetBandCount(EqualiserBlock* block, uint32_t count) {

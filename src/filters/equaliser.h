@@ -1,4 +1,5 @@
-// Peaking equaliser of one channel: up to four bands, each one transposed-direct-form-II section.
+// Peaking equaliser of one channel: up to kEqualiserBands bands, each one transposed-direct-form-II
+// section.
 //
 // Every band lifts or cuts a region around its centre by a linear gain and leaves DC and half the
 // rate alone. Band values are clamped into range, never refused; a band is redesigned only when a
@@ -10,7 +11,7 @@
 //   [7B, 9B)     state s1, s2 per band
 //   [9B, 11B)    flush-ring entries (four-byte distances to the state floats), one ring for
 //                all bands
-// Four bands need exactly kEqualiserAreaEntries four-byte entries.
+// kEqualiserBands bands need exactly kEqualiserAreaEntries four-byte entries.
 //
 // Results: 0 done, 1 value out of range (rate, NaN, band count), 3 switch not 0 or 1, 4 band
 // index not below bandCount. A refusal changes nothing. UpdateBand, RedesignAll and Bind rewrite
@@ -19,6 +20,7 @@
 
 #include <stdint.h>
 
+#include "facts/facts.h"
 #include "filters/biquad.h"
 #include "filters/result_codes.h"
 
@@ -26,9 +28,10 @@ namespace tessil {
 
 struct EqualiserBand {
   int32_t enabled;     // 0: skipped by Process
-  float gain;          // linear gain at the centre, 0.1..10
-  uint32_t frequency;  // centre, 20..20000 Hz
-  float q;             // 0.25..16
+  // Ranges and initial values are those of the band properties (facts/facts.h).
+  float gain;          // linear gain at the centre
+  uint32_t frequency;  // centre, Hz
+  float q;
 };
 
 struct EqualiserBlock {
@@ -40,11 +43,10 @@ struct EqualiserBlock {
   float* area;                  // kEqualiserAreaEntries entries, kept for rebinding
 };
 
-inline constexpr int32_t kEqualiserBands = 4;
 inline constexpr int32_t kEqualiserAreaEntries = 44;
 inline constexpr int32_t kEqualiserBandEntries = 7;
 static_assert(11 * kEqualiserBands == kEqualiserAreaEntries,
-              "four bands must fill the block's area exactly");
+              "the bands must fill the block's area exactly");
 
 // Pure design of one band's seven-float coefficient set, in double precision. Bands the setters
 // admit always come out stable (see the bandwidth and rounding guards in the source).
@@ -63,15 +65,15 @@ int32_t EqualiserSetBandGain(EqualiserBlock* block, uint32_t index, float gain);
 int32_t EqualiserSetBandFrequency(EqualiserBlock* block, uint32_t index, uint32_t hertz);
 int32_t EqualiserSetBandQ(EqualiserBlock* block, uint32_t index, float q);
 
-// For an index not below bandCount the getters answer the band defaults 1, 1.0, 1000 and 2.0.
+// For an index not below bandCount the getters answer the bands' initial values.
 int32_t EqualiserGetBandEnabled(const EqualiserBlock* block, uint32_t index);
 float EqualiserGetBandGain(const EqualiserBlock* block, uint32_t index);
 uint32_t EqualiserGetBandFrequency(const EqualiserBlock* block, uint32_t index);
 float EqualiserGetBandQ(const EqualiserBlock* block, uint32_t index);
 
 void EqualiserResetBand(EqualiserBlock* block, uint32_t index);
-// Bands that come into use take the band defaults; a count above four, which the band array and
-// the area cannot hold, is refused with 1.
+// Bands that come into use take their initial values; a count above kEqualiserBands, which the
+// band array and the area cannot hold, is refused with 1.
 int32_t EqualiserSetBandCount(EqualiserBlock* block, uint32_t count);
 void EqualiserUpdateBand(EqualiserBlock* block, uint32_t index);
 void EqualiserRedesignAll(EqualiserBlock* block);

@@ -3,6 +3,7 @@
 #include <math.h>
 
 #include "filters/section_stability.h"
+#include "filters/setting_store.h"
 #include "platform/relaxed.h"
 
 namespace tessil {
@@ -11,10 +12,10 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
+// A reset block starts at these until the engine applies its defaults.
 constexpr int32_t kHighPassResetFrequency = 14000;
 constexpr int32_t kLowPassResetFrequency = 400;
 constexpr int32_t kResetSampleRate = 44100;
-constexpr int32_t kResetOrder = 2;
 
 // Places the -3 dB point (exactly 3 dB, not 3.01) at the cut-off: (10^0.3 - 1)^(1/(2N)). 10^0.3
 // is formed as exp(0.3 ln 10), not pow(10, 0.3): the two can differ in the last bit, and that can
@@ -102,19 +103,23 @@ void FilterInit(FilterBlock* block, FilterKind kind) {
 }
 
 void FilterReset(FilterBlock* block) {
-  StoreRelaxed(block->enabled, 1);
+  const bool highPass = block->kind == FilterKind::HighPass;
+  // The switch and the order start where the properties do.
+  const SettingFacts& enabled =
+      Setting(highPass ? KSPROPERTY_TESSIL_HIGHPASS_ENABLE : KSPROPERTY_TESSIL_LOWPASS_ENABLE);
+  const SettingFacts& order =
+      Setting(highPass ? KSPROPERTY_TESSIL_HIGHPASS_ORDER : KSPROPERTY_TESSIL_LOWPASS_ORDER);
+  StoreRelaxed(block->enabled, static_cast<int32_t>(enabled.initial));
   FilterRedesign(block);
   FilterSetSampleRate(block, kResetSampleRate);
-  FilterSetFrequency(block, block->kind == FilterKind::HighPass ? kHighPassResetFrequency
-                                                                : kLowPassResetFrequency);
-  FilterSetOrder(block, kResetOrder);
+  FilterSetFrequency(block, highPass ? kHighPassResetFrequency : kLowPassResetFrequency);
+  FilterSetOrder(block, static_cast<int32_t>(order.initial));
 }
 
 int32_t FilterSetEnabled(FilterBlock* block, int32_t enabled) {
-  if (enabled != 0 && enabled != 1) return kResultBadSwitch;
-  StoreRelaxed(block->enabled, enabled);
-  FilterRedesign(block);
-  return kResultSuccess;
+  const int32_t result = StoreSwitch(block->enabled, enabled);
+  if (result == kResultSuccess) FilterRedesign(block);
+  return result;
 }
 
 int32_t FilterSetSampleRate(FilterBlock* block, int32_t sampleRate) {
@@ -127,14 +132,20 @@ int32_t FilterSetSampleRate(FilterBlock* block, int32_t sampleRate) {
 int32_t FilterSetFrequency(FilterBlock* block, int32_t frequency) {
   // Compared unsigned, so every negative value is refused as well.
   const uint32_t hertz = static_cast<uint32_t>(frequency);
-  if (hertz < 20u || hertz > 20000u) return kResultOutOfRange;
+  if (hertz < static_cast<uint32_t>(kFilterFrequencies.minimum) ||
+      hertz > static_cast<uint32_t>(kFilterFrequencies.maximum)) {
+    return kResultOutOfRange;
+  }
   block->frequency = frequency;
   FilterRedesign(block);
   return kResultSuccess;
 }
 
 int32_t FilterSetOrder(FilterBlock* block, int32_t order) {
-  if (order < kMinimumFilterOrder || order > kMaximumFilterOrder) return kResultOutOfRange;
+  if (order < static_cast<int32_t>(kFilterOrders.minimum) ||
+      order > static_cast<int32_t>(kFilterOrders.maximum)) {
+    return kResultOutOfRange;
+  }
   block->order = order;
   if (IsBound(block)) FilterBind(block, block->binding, block->area);
   return kResultSuccess;

@@ -6,7 +6,7 @@
 //   [6S + 1, 10S + 1)    direct-form-I state, four floats per section
 //   [10S + 1, 14S + 1)   flush-ring entries (four-byte distances to the state floats), one per
 //                        state float
-// Order 10 needs exactly kFilterAreaEntries four-byte entries, which is why orders stop there.
+// The largest order (kFilterOrders) needs exactly kFilterAreaEntries four-byte entries.
 //
 // Changing enabled, the rate or the frequency redesigns and keeps the state (the filter carries
 // on without a click); changing the order lays the area out again and clears the state.
@@ -17,6 +17,7 @@
 
 #include <stdint.h>
 
+#include "facts/facts.h"
 #include "filters/biquad.h"
 #include "filters/result_codes.h"
 
@@ -27,8 +28,8 @@ enum class FilterKind : int32_t { HighPass, LowPass };
 struct FilterBlock {
   int32_t enabled;     // 0 or 1; read and written with LoadRelaxed/StoreRelaxed
   int32_t sampleRate;  // Hz, at least 42
-  int32_t frequency;   // cut-off (-3 dB), 20..20000 Hz
-  int32_t order;       // number of poles, 1..10
+  int32_t frequency;   // cut-off (-3 dB), within kFilterFrequencies
+  int32_t order;       // number of poles, within kFilterOrders
   FilterStateBinding* binding;  // null until bound
   float* area;                  // kFilterAreaEntries entries, kept for rebinding on order changes
   FilterKind kind;              // selects the design and the reset frequency
@@ -38,9 +39,8 @@ using HighPassBlock = FilterBlock;
 using LowPassBlock = FilterBlock;
 
 inline constexpr int32_t kFilterAreaEntries = 71;
-inline constexpr int32_t kMinimumFilterOrder = 1;
-inline constexpr int32_t kMaximumFilterOrder = 10;
-static_assert(14 * ((kMaximumFilterOrder + 1) / 2) + 1 == kFilterAreaEntries,
+static_assert(14 * ((static_cast<int32_t>(kFilterOrders.maximum) + 1) / 2) + 1 ==
+                  kFilterAreaEntries,
               "the largest order must fill the block's area exactly");
 
 // Pure designs, in double precision, stored as floats into a CascadeCoefficients set of
@@ -59,7 +59,7 @@ void FilterReset(FilterBlock* block);
 int32_t FilterSetEnabled(FilterBlock* block, int32_t enabled);
 int32_t FilterSetSampleRate(FilterBlock* block, int32_t sampleRate);
 int32_t FilterSetFrequency(FilterBlock* block, int32_t frequency);
-// Refuses orders outside 1..10 with 1: a larger order would run past the block's area.
+// Refuses orders outside kFilterOrders with 1: a larger order would run past the block's area.
 int32_t FilterSetOrder(FilterBlock* block, int32_t order);
 
 int32_t FilterGetEnabled(const FilterBlock* block);

@@ -11,7 +11,8 @@ inline constexpr int32_t kResultSuccess = 0;
 inline constexpr int32_t kResultOutOfRange = 1;
 // A switch given something other than 0 or 1.
 inline constexpr int32_t kResultBadSwitch = 3;
-// A band index not below the band count, or a block length outside 240..960.
+// A band index not below the band count, or a block length outside kBlockFrames to
+// kLargestBlockFrames.
 inline constexpr int32_t kResultBadIndex = 4;
 
 }  // namespace tessil

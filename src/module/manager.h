@@ -3,18 +3,11 @@
 #pragma once
 
 #include "chain/engine.h"
+#include "module/property_list.h"
 #include "stream/stream_processor.h"
 #include "tessil/tessil.h"
 
 namespace tessil {
-
-// How a change of a setting reaches processors that may be in the middle of a block.
-enum class Push {
-  // A word the pipeline reads with relaxed loads where it uses it: written at any time.
-  kAnyTime,
-  // Redesigns coefficients or clears filter state: waits for each processor's processing mutex.
-  kBetweenBlocks,
-};
 
 class TessilManager final : public ITessilManager, public ProcessorOwner {
  public:
@@ -26,52 +19,82 @@ class TessilManager final : public ITessilManager, public ProcessorOwner {
   ~TessilManager() TESSIL_OVERRIDE_DESTRUCTOR;
   TESSIL_DELETING_DESTRUCTOR(TessilManager)
 
-  // Interface slots 1 to 15.
+  // Interface slots 1 to 15; slots 4 to 15 are typed operations below.
   void Release() override;
   IStreamProcessor* CreateProcessor() override;
   NTSTATUS HandlePropertyRequest(PIRP request) override;
-  NTSTATUS SetEnable(BOOLEAN on) override;
-  NTSTATUS GetEnable(BOOLEAN* on) override;
-  NTSTATUS SetEqEnable(ULONG channel, BOOLEAN on) override;
-  NTSTATUS GetEqEnable(ULONG channel, BOOLEAN* on) override;
-  NTSTATUS SetEqBandEnable(ULONG channel, ULONG band, BOOLEAN on) override;
-  NTSTATUS GetEqBandEnable(ULONG channel, ULONG band, BOOLEAN* on) override;
-  NTSTATUS SetEqBandGain(ULONG channel, ULONG band, float gain) override;
-  NTSTATUS GetEqBandGain(ULONG channel, ULONG band, float* gain) override;
-  NTSTATUS SetEqBandFrequency(ULONG channel, ULONG band, ULONG hertz) override;
-  NTSTATUS GetEqBandFrequency(ULONG channel, ULONG band, ULONG* hertz) override;
-  NTSTATUS SetEqBandQ(ULONG channel, ULONG band, float q) override;
-  NTSTATUS GetEqBandQ(ULONG channel, ULONG band, float* q) override;
+  NTSTATUS SetEnable(BOOLEAN on) override { return Set<KSPROPERTY_TESSIL_ENABLE>(on); }
+  NTSTATUS GetEnable(BOOLEAN* on) override { return Get<KSPROPERTY_TESSIL_ENABLE>(on); }
+  NTSTATUS SetEqEnable(ULONG channel, BOOLEAN on) override {
+    return Set<KSPROPERTY_TESSIL_EQ_ENABLE>(channel, on);
+  }
+  NTSTATUS GetEqEnable(ULONG channel, BOOLEAN* on) override {
+    return Get<KSPROPERTY_TESSIL_EQ_ENABLE>(channel, on);
+  }
+  NTSTATUS SetEqBandEnable(ULONG channel, ULONG band, BOOLEAN on) override {
+    return Set<KSPROPERTY_TESSIL_EQ_BAND_ENABLE>(channel, band, on);
+  }
+  NTSTATUS GetEqBandEnable(ULONG channel, ULONG band, BOOLEAN* on) override {
+    return Get<KSPROPERTY_TESSIL_EQ_BAND_ENABLE>(channel, band, on);
+  }
+  NTSTATUS SetEqBandGain(ULONG channel, ULONG band, float gain) override {
+    return Set<KSPROPERTY_TESSIL_EQ_BAND_GAIN>(channel, band, gain);
+  }
+  NTSTATUS GetEqBandGain(ULONG channel, ULONG band, float* gain) override {
+    return Get<KSPROPERTY_TESSIL_EQ_BAND_GAIN>(channel, band, gain);
+  }
+  NTSTATUS SetEqBandFrequency(ULONG channel, ULONG band, ULONG hertz) override {
+    return Set<KSPROPERTY_TESSIL_EQ_BAND_FREQUENCY>(channel, band, hertz);
+  }
+  NTSTATUS GetEqBandFrequency(ULONG channel, ULONG band, ULONG* hertz) override {
+    return Get<KSPROPERTY_TESSIL_EQ_BAND_FREQUENCY>(channel, band, hertz);
+  }
+  NTSTATUS SetEqBandQ(ULONG channel, ULONG band, float q) override {
+    return Set<KSPROPERTY_TESSIL_EQ_BAND_Q>(channel, band, q);
+  }
+  NTSTATUS GetEqBandQ(ULONG channel, ULONG band, float* q) override {
+    return Get<KSPROPERTY_TESSIL_EQ_BAND_Q>(channel, band, q);
+  }
 
-  // Typed operations reached through the parameter tables only.
-  NTSTATUS SetInputGain(float gain);
-  NTSTATUS GetInputGain(float* gain);
-  NTSTATUS SetOutputGain(float gain);
-  NTSTATUS GetOutputGain(float* gain);
-  NTSTATUS SetBypassGain(float gain);
-  NTSTATUS GetBypassGain(float* gain);
-  NTSTATUS SetCoreEnable(BOOLEAN on);
-  NTSTATUS GetCoreEnable(BOOLEAN* on);
-  NTSTATUS SetCoreLevel(float level);
-  NTSTATUS GetCoreLevel(float* level);
-  NTSTATUS SetHighPassEnable(BOOLEAN on);
-  NTSTATUS GetHighPassEnable(BOOLEAN* on);
-  NTSTATUS SetHighPassFrequency(ULONG hertz);
-  NTSTATUS GetHighPassFrequency(ULONG* hertz);
-  NTSTATUS SetHighPassOrder(ULONG order);
-  NTSTATUS GetHighPassOrder(ULONG* order);
-  NTSTATUS SetLowPassEnable(BOOLEAN on);
-  NTSTATUS GetLowPassEnable(BOOLEAN* on);
-  NTSTATUS SetLowPassFrequency(ULONG hertz);
-  NTSTATUS GetLowPassFrequency(ULONG* hertz);
-  NTSTATUS SetLowPassOrder(ULONG order);
-  NTSTATUS GetLowPassOrder(ULONG* order);
-  NTSTATUS SetOutputStageEnable(BOOLEAN on);
-  NTSTATUS GetOutputStageEnable(BOOLEAN* on);
-  NTSTATUS SetOutputStageAmount(float amount);
-  NTSTATUS GetOutputStageAmount(float* amount);
-  NTSTATUS SetCoreWeighting(ULONG weighting);
-  NTSTATUS GetCoreWeighting(ULONG* weighting);
+  // The typed operations of every property, with the address its scope takes: none, a channel,
+  // or a channel and a band. They answer STATUS_SUCCESS or STATUS_INVALID_PARAMETER. A set
+  // changes the settings context and every listed processor alike; a get reads the settings
+  // context only.
+  template <KSPROPERTY_TESSIL kId>
+    requires(ScopeOf(kId) == TESSIL_SCOPE_STREAM)
+  NTSTATUS Set(Value<kId> value) {
+    return SetAt<kId>({}, value);
+  }
+  template <KSPROPERTY_TESSIL kId>
+    requires(ScopeOf(kId) == TESSIL_SCOPE_CHANNEL)
+  NTSTATUS Set(ULONG channel, Value<kId> value) {
+    return SetAt<kId>({channel, 0}, value);
+  }
+  template <KSPROPERTY_TESSIL kId>
+    requires(ScopeOf(kId) == TESSIL_SCOPE_BAND)
+  NTSTATUS Set(ULONG channel, ULONG band, Value<kId> value) {
+    return SetAt<kId>({channel, band}, value);
+  }
+  template <KSPROPERTY_TESSIL kId>
+    requires(ScopeOf(kId) == TESSIL_SCOPE_STREAM)
+  NTSTATUS Get(Value<kId>* result) {
+    return GetAt<kId>({}, result);
+  }
+  template <KSPROPERTY_TESSIL kId>
+    requires(ScopeOf(kId) == TESSIL_SCOPE_CHANNEL)
+  NTSTATUS Get(ULONG channel, Value<kId>* result) {
+    return GetAt<kId>({channel, 0}, result);
+  }
+  template <KSPROPERTY_TESSIL kId>
+    requires(ScopeOf(kId) == TESSIL_SCOPE_BAND)
+  NTSTATUS Get(ULONG channel, ULONG band, Value<kId>* result) {
+    return GetAt<kId>({channel, band}, result);
+  }
+  // The same with the address as a request carries it (fields outside the scope unread).
+  template <KSPROPERTY_TESSIL kId>
+  NTSTATUS SetAt(Address address, Value<kId> value);
+  template <KSPROPERTY_TESSIL kId>
+  NTSTATUS GetAt(Address address, Value<kId>* result);
 
   // What a processor needs of its owner.
   void UnregisterProcessor(StreamProcessor* processor) override;
@@ -86,22 +109,6 @@ class TessilManager final : public ITessilManager, public ProcessorOwner {
   void ForEachProcessor(Visitor visitor);
 
  private:
-  template <typename Value>
-  NTSTATUS SetSwitch(int32_t (*setter)(EngineContext*, int32_t), Value on, Push push);
-  template <typename Value, typename Parameter>
-  NTSTATUS SetValue(int32_t (*setter)(EngineContext*, Parameter), Value value, Push push);
-  template <typename Result, typename Value>
-  NTSTATUS GetValue(Value (*getter)(const EngineContext*), Result* result);
-  NTSTATUS GetSwitch(int32_t (*getter)(const EngineContext*), BOOLEAN* on);
-  template <typename Setter, typename... Arguments>
-  NTSTATUS SetPerChannel(ULONG channel, Push push, Setter setter, Arguments... arguments);
-
-  // Applies one engine setter to every listed processor, holding each processor's processing
-  // mutex if the push says so; the caller holds the list mutex (taken again here, recursively).
-  template <typename... Parameters, typename... Arguments>
-  void BroadcastSetting(Push push, int32_t (*setter)(EngineContext*, Parameters...),
-                        Arguments... arguments);
-
   KMUTEX listMutex_;
   LIST_ENTRY processors_;
   EngineContext* settings_;
@@ -114,6 +121,96 @@ void TessilManager::ForEachProcessor(Visitor visitor) {
     visitor(StreamProcessor::FromListEntry(entry));
   }
   ReleaseListMutex();
+}
+
+namespace manager_detail {
+
+// Calls an engine operation on one context with as much of the address as the operation takes
+// (none, the channel, or the channel and the band) and, for a setter, the value converted to the
+// operation's own parameter type.
+template <typename Result, typename Context>
+Result Call(Result (*get)(Context), Context context, Address) {
+  return get(context);
+}
+template <typename Result, typename Context>
+Result Call(Result (*get)(Context, uint32_t), Context context, Address address) {
+  return get(context, address.channel);
+}
+template <typename Result, typename Context>
+Result Call(Result (*get)(Context, uint32_t, uint32_t), Context context, Address address) {
+  return get(context, address.channel, address.band);
+}
+template <typename Result, typename Context, typename Parameter, typename Argument>
+Result Call(Result (*set)(Context, Parameter), Context context, Address, Argument value) {
+  return set(context, static_cast<Parameter>(value));
+}
+template <typename Result, typename Context, typename Parameter, typename Argument>
+Result Call(Result (*set)(Context, uint32_t, Parameter), Context context, Address address,
+            Argument value) {
+  return set(context, address.channel, static_cast<Parameter>(value));
+}
+template <typename Result, typename Context, typename Parameter, typename Argument>
+Result Call(Result (*set)(Context, uint32_t, uint32_t, Parameter), Context context,
+            Address address, Argument value) {
+  return set(context, address.channel, address.band, static_cast<Parameter>(value));
+}
+
+}  // namespace manager_detail
+
+template <KSPROPERTY_TESSIL kId>
+NTSTATUS TessilManager::SetAt(Address address, Value<kId> value) {
+  using Row = Property<kId>;
+  constexpr bool kStream = ScopeOf(kId) == TESSIL_SCOPE_STREAM;
+  if constexpr (kStream && Row::kConversion == Conversion::kSwitch) {
+    // The engine would answer another value by keeping its switch; the manager refuses it.
+    if (value != 0 && value != 1) return STATUS_INVALID_PARAMETER;
+  }
+  if constexpr (!kStream) {
+    if (address.channel >= static_cast<ULONG>(kEqualiserChannels)) {
+      return STATUS_INVALID_PARAMETER;
+    }
+  }
+  // The settings context and the processors change within one hold of the list mutex, so that
+  // concurrent changes leave everyone holding the same winner. A stream-wide setting is checked
+  // by the settings context first and reaches the processors only if accepted; a per-channel
+  // one reaches the processors first and the settings context's answer is the result.
+  AcquireListMutex();
+  int32_t refused = 0;
+  if constexpr (kStream) refused = manager_detail::Call(Row::kSet, settings_, address, value);
+  if (refused == 0) {
+    for (LIST_ENTRY* entry = processors_.Flink; entry != &processors_; entry = entry->Flink) {
+      StreamProcessor* processor = StreamProcessor::FromListEntry(entry);
+      if (Row::kPush == Push::kBetweenBlocks) ExAcquireFastMutex(processor->ProcessingMutex());
+      manager_detail::Call(Row::kSet, processor->Engine(), address, value);
+      if (Row::kPush == Push::kBetweenBlocks) ExReleaseFastMutex(processor->ProcessingMutex());
+    }
+  }
+  if constexpr (!kStream) refused = manager_detail::Call(Row::kSet, settings_, address, value);
+  ReleaseListMutex();
+  return refused == 0 ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
+}
+
+template <KSPROPERTY_TESSIL kId>
+NTSTATUS TessilManager::GetAt(Address address, Value<kId>* result) {
+  using Row = Property<kId>;
+  if (result == nullptr) return STATUS_INVALID_PARAMETER;
+  if constexpr (ScopeOf(kId) != TESSIL_SCOPE_STREAM) {
+    // The band is left to the engine's getters, which answer a bad band with initial values.
+    if (address.channel >= static_cast<ULONG>(kEqualiserChannels)) {
+      return STATUS_INVALID_PARAMETER;
+    }
+  }
+  // The settings context is only ever read or written under the list mutex.
+  const EngineContext* settings = settings_;
+  AcquireListMutex();
+  const auto value = manager_detail::Call(Row::kGet, settings, address);
+  ReleaseListMutex();
+  if constexpr (Row::kConversion == Conversion::kSwitch) {
+    *result = value != 0 ? 1 : 0;
+  } else {
+    *result = static_cast<Value<kId>>(value);
+  }
+  return STATUS_SUCCESS;
 }
 
 }  // namespace tessil

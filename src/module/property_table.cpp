@@ -1,19 +1,26 @@
-// The property set as data: one item per property, in the order hosts enumerate them. Every item
-// uses one handler for get and set, needs a 4-byte value and has no ranges, relations or support
-// handler.
+// The property set as data: one item per property, in id order. Every item uses its property's
+// handler for get and set, needs a 4-byte value and a property buffer of the request its scope
+// sends, and has no ranges, relations or support handler.
+#include "module/property_handlers.h"
 #include "module/property_set.h"
 
 namespace tessil {
 
 namespace {
 
-constexpr KSPROPERTY_ITEM Item(ULONG id, PFNKSHANDLER handler, ULONG minProperty) {
+constexpr ULONG RequestBytes(TESSIL_PROPERTY_SCOPE scope) {
+  return scope == TESSIL_SCOPE_BAND      ? sizeof(TESSIL_BAND_PROPERTY)
+         : scope == TESSIL_SCOPE_CHANNEL ? sizeof(TESSIL_CHANNEL_PROPERTY)
+                                         : sizeof(KSPROPERTY);
+}
+
+constexpr KSPROPERTY_ITEM Item(KSPROPERTY_TESSIL id, PFNKSHANDLER handler) {
   KSPROPERTY_ITEM item{};
   item.PropertyId = id;
-  item.GetPropertyHandler = handler;   // get
-  item.MinProperty = minProperty;      // bytes of property buffer the handler reads
-  item.MinData = kPropertyValueBytes;  // one 32-bit value
-  item.SetPropertyHandler = handler;   // set
+  item.GetPropertyHandler = handler;              // get
+  item.MinProperty = RequestBytes(ScopeOf(id));   // bytes of property buffer the handler reads
+  item.MinData = sizeof(ULONG);                   // one 32-bit value
+  item.SetPropertyHandler = handler;              // set
   item.Values = nullptr;
   item.RelationsCount = 0;
   item.Relations = nullptr;
@@ -24,37 +31,18 @@ constexpr KSPROPERTY_ITEM Item(ULONG id, PFNKSHANDLER handler, ULONG minProperty
 
 }  // namespace
 
-const KSPROPERTY_ITEM kTessilPropertyItems[kTessilPropertyCount] = {
-    Item(KSPROPERTY_TESSIL_ENABLE, BooleanPropertyHandler, kPropertyRequestBytes),
-    Item(KSPROPERTY_TESSIL_INPUT_GAIN, DecibelPropertyHandler, kPropertyRequestBytes),
-    Item(KSPROPERTY_TESSIL_OUTPUT_GAIN, DecibelPropertyHandler, kPropertyRequestBytes),
-    Item(KSPROPERTY_TESSIL_BYPASS_GAIN, DecibelPropertyHandler, kPropertyRequestBytes),
-    Item(KSPROPERTY_TESSIL_CORE_ENABLE, BooleanPropertyHandler, kPropertyRequestBytes),
-    Item(KSPROPERTY_TESSIL_HIGHPASS_ENABLE, BooleanPropertyHandler, kPropertyRequestBytes),
-    Item(KSPROPERTY_TESSIL_LOWPASS_ENABLE, BooleanPropertyHandler, kPropertyRequestBytes),
-    Item(KSPROPERTY_TESSIL_OUTPUT_STAGE_ENABLE, BooleanPropertyHandler, kPropertyRequestBytes),
-    Item(KSPROPERTY_TESSIL_CORE_LEVEL, PercentPropertyHandler, kPropertyRequestBytes),
-    Item(KSPROPERTY_TESSIL_HIGHPASS_FREQUENCY, IntegerPropertyHandler, kPropertyRequestBytes),
-    Item(KSPROPERTY_TESSIL_LOWPASS_FREQUENCY, IntegerPropertyHandler, kPropertyRequestBytes),
-    Item(KSPROPERTY_TESSIL_HIGHPASS_ORDER, IntegerPropertyHandler, kPropertyRequestBytes),
-    Item(KSPROPERTY_TESSIL_LOWPASS_ORDER, IntegerPropertyHandler, kPropertyRequestBytes),
-    Item(KSPROPERTY_TESSIL_EQ_ENABLE, EqEnablePropertyHandler, kChannelPropertyRequestBytes),
-    Item(KSPROPERTY_TESSIL_EQ_BAND_ENABLE, EqBandEnablePropertyHandler,
-         kBandPropertyRequestBytes),
-    Item(KSPROPERTY_TESSIL_EQ_BAND_GAIN, EqBandGainPropertyHandler, kBandPropertyRequestBytes),
-    Item(KSPROPERTY_TESSIL_EQ_BAND_FREQUENCY, EqBandFrequencyPropertyHandler,
-         kBandPropertyRequestBytes),
-    Item(KSPROPERTY_TESSIL_EQ_BAND_Q, EqBandQPropertyHandler, kBandPropertyRequestBytes),
-    Item(KSPROPERTY_TESSIL_OUTPUT_STAGE_AMOUNT, PercentPropertyHandler, kPropertyRequestBytes),
-    Item(KSPROPERTY_TESSIL_CORE_WEIGHTING, CoreWeightingPropertyHandler, kPropertyRequestBytes),
-};
+#define TESSIL_PROPERTY_ITEM(name, ...) \
+  Item(KSPROPERTY_TESSIL_##name, PropertyHandler<KSPROPERTY_TESSIL_##name>),
+const KSPROPERTY_ITEM kTessilPropertyItems[kPropertyCount] = {
+    TESSIL_PROPERTIES(TESSIL_PROPERTY_ITEM)};
+#undef TESSIL_PROPERTY_ITEM
 
 const KSPROPERTY_SET kTessilPropertySet = {
-    &KSPROPSETID_Tessil,    // Set
-    kTessilPropertyCount,   // PropertiesCount
-    kTessilPropertyItems,   // PropertyItem
-    0,                      // FastIoCount
-    nullptr,                // FastIoTable
+    &KSPROPSETID_Tessil,  // Set
+    kPropertyCount,       // PropertiesCount
+    kTessilPropertyItems, // PropertyItem
+    0,                    // FastIoCount
+    nullptr,              // FastIoTable
 };
 
 }  // namespace tessil

@@ -19,11 +19,11 @@ float LinearFromDecibels(LONG decibels) {
   return static_cast<float>(powl(10.0L, exponent));
 }
 
-ULONG ToHundredths(float value) {
+ULONG ToWholeHundredths(float value) {
   return static_cast<ULONG>(static_cast<double>(value) * 100.0 + 0.005);
 }
 
-ULONG ToHundredthsRounded(float value) {
+ULONG ToNearestHundredths(float value) {
   return static_cast<ULONG>((static_cast<double>(value) + 0.005) * 100.0);
 }
 

@@ -74,9 +74,9 @@ NTSTATUS StreamProcessor::Init(ULONG sampleRate, USHORT bitsPerSample, USHORT ch
   ProcessorOwner* owner = owner_;
   if (owner != nullptr) owner->AcquireListMutex();
   ExAcquireFastMutex(&processingMutex_);
-  if (sampleRate < kTessilRateSetBounds[0]) {
+  if (sampleRate < kRateSetBounds[0]) {
     EnginePrepare32000(engine_, stateBlock_);
-  } else if (sampleRate < kTessilRateSetBounds[1]) {
+  } else if (sampleRate < kRateSetBounds[1]) {
     EnginePrepare44100(engine_, stateBlock_);
   } else {
     EnginePrepare48000(engine_, stateBlock_);
@@ -206,35 +206,35 @@ void StreamProcessor::RunBlock(int32_t frames) {
 void StreamProcessor::ProcessAligned(const Format& format, const float* input, ULONG frames,
                                      float* output) {
   // Whole blocks only: a buffer that is not is queued (ProcessQueued).
-  for (ULONG block = 0; block < frames / kProcessorBlockFrames; ++block) {
+  for (ULONG block = 0; block < frames / kBlockFrames; ++block) {
     // A whole block is read before any of it is written, so in-place buffers are safe.
-    input = ReadFrames(format, input, 0, kProcessorBlockFrames);
-    RunBlock(kProcessorBlockFrames);
-    output = WriteFrames(format, outputs_[0], outputs_[1], kProcessorBlockFrames, output);
+    input = ReadFrames(format, input, 0, kBlockFrames);
+    RunBlock(kBlockFrames);
+    output = WriteFrames(format, outputs_[0], outputs_[1], kBlockFrames, output);
   }
 }
 
 void StreamProcessor::ProcessQueued(const Format& format, const float* input, ULONG frames,
                                     float* output) {
-  constexpr int32_t kQueueFrames = 2 * kProcessorBlockFrames;
+  constexpr int32_t kQueueFrames = 2 * kBlockFrames;
   ULONG remaining = frames;
   while (remaining > 0) {
     // Up to the end of the pending block: its frames are all read before any of their outputs
     // are written, which keeps in-place buffers safe. The queue then holds 239 - pending frames
     // plus, once the block is complete, its 240: never more than it has room for.
-    const int32_t room = kProcessorBlockFrames - pendingFrames_;
+    const int32_t room = kBlockFrames - pendingFrames_;
     const int32_t n = remaining < static_cast<ULONG>(room) ? static_cast<int32_t>(remaining) : room;
     input = ReadFrames(format, input, pendingFrames_, n);
     pendingFrames_ += n;
-    if (pendingFrames_ == kProcessorBlockFrames) {
-      RunBlock(kProcessorBlockFrames);
+    if (pendingFrames_ == kBlockFrames) {
+      RunBlock(kBlockFrames);
       int32_t slot = (outputQueueRead_ + outputQueueCount_) % kQueueFrames;
-      for (int32_t j = 0; j < kProcessorBlockFrames; ++j) {
+      for (int32_t j = 0; j < kBlockFrames; ++j) {
         outputQueue_[0][slot] = outputs_[0][j];
         outputQueue_[1][slot] = outputs_[1][j];
         if (++slot == kQueueFrames) slot = 0;
       }
-      outputQueueCount_ += kProcessorBlockFrames;
+      outputQueueCount_ += kBlockFrames;
       pendingFrames_ = 0;
     }
     // The queue never runs dry: it started 239 frames ahead and at most 239 frames are pending.
@@ -257,13 +257,13 @@ void StreamProcessor::Process(const float* input, ULONG frames, float* output,
   if (!initialised_) return;
   const Format format = CurrentFormat();
   ExAcquireFastMutex(&processingMutex_);
-  if (!queued_ && frames % kProcessorBlockFrames != 0) {
+  if (!queued_ && frames % kBlockFrames != 0) {
     // From the first buffer that is not whole blocks on, the stream runs a fixed 239 frames late.
     queued_ = true;
     pendingFrames_ = 0;
     outputQueueRead_ = 0;
-    outputQueueCount_ = kShortBufferLatency;
-    for (int32_t j = 0; j < kShortBufferLatency; ++j) {
+    outputQueueCount_ = kShortBufferLatencyFrames;
+    for (int32_t j = 0; j < kShortBufferLatencyFrames; ++j) {
       outputQueue_[0][j] = 0.0f;
       outputQueue_[1][j] = 0.0f;
     }

@@ -9,15 +9,8 @@
 
 namespace tessil {
 
-inline constexpr int32_t kProcessorBlockFrames = kTessilBlockFrames;
 // The chain sees one block at a time: the channel buffers and the pipeline's scratch hold one.
-inline constexpr int32_t kProcessorScratchFloats = EngineScratchFloats(kProcessorBlockFrames);
-// A stream whose buffers are not whole blocks runs this many frames late, so that every chunk the
-// chain sees is a whole block.
-inline constexpr int32_t kShortBufferLatency = kTessilShortBufferLatencyFrames;
-static_assert(kShortBufferLatency == kProcessorBlockFrames - 1);
-// Hosts compensate the look-ahead from the published figure.
-static_assert(kCoreLookAhead == kTessilLookAheadFrames);
+inline constexpr int32_t kProcessorScratchFloats = EngineScratchFloats(kBlockFrames);
 
 class StreamProcessor final : public IStreamProcessor {
  public:
@@ -69,7 +62,7 @@ class StreamProcessor final : public IStreamProcessor {
   ProcessorOwner* owner_;
   EngineStateBlock* stateBlock_;
   float scratch_[kProcessorScratchFloats];
-  float channelBuffers_[4][kProcessorBlockFrames];  // input 0, input 1, output 0, output 1
+  float channelBuffers_[4][kBlockFrames];  // input 0, input 1, output 0, output 1
   float* inputs_[2];
   float* outputs_[2];
   bool initialised_;
@@ -85,7 +78,7 @@ class StreamProcessor final : public IStreamProcessor {
   // whole block is pending, and the output comes from a queue that started with 239 zero frames.
   bool queued_;
   int32_t pendingFrames_;            // frames waiting in the input channel buffers
-  float outputQueue_[2][2 * kProcessorBlockFrames];
+  float outputQueue_[2][2 * kBlockFrames];
   int32_t outputQueueRead_;
   int32_t outputQueueCount_;
 };

@@ -17,11 +17,11 @@ struct Pipeline {
   std::unique_ptr<EngineStateBlock> state = std::make_unique<EngineStateBlock>();
   std::vector<float> in[2], out[2], scratch;
 
-  explicit Pipeline(int32_t rate = 48000) : scratch(EngineScratchFloats(kEngineMaxBlock), 0.0f) {
+  explicit Pipeline(int32_t rate = 48000) : scratch(EngineScratchFloats(kLargestBlockFrames), 0.0f) {
     EngineInit(context.get());
     for (auto* buffers : {in, out}) {
-      buffers[0].assign(kEngineMaxBlock, 0.0f);
-      buffers[1].assign(kEngineMaxBlock, 0.0f);
+      buffers[0].assign(kLargestBlockFrames, 0.0f);
+      buffers[1].assign(kLargestBlockFrames, 0.0f);
     }
     if (rate == 32000) EnginePrepare32000(context.get(), state.get());
     if (rate == 44100) EnginePrepare44100(context.get(), state.get());
@@ -52,7 +52,7 @@ float Ramp(int32_t channel, int32_t i) { return (channel == 0 ? 0.001f : -0.002f
 TEST(EngineProcessBlock, RefusesBlockLengthsOutsideTheRangeWithoutTouchingOutputs) {
   Pipeline pipeline;
   pipeline.Fill(960, Ramp);
-  pipeline.out[0].assign(kEngineMaxBlock, 7.0f);
+  pipeline.out[0].assign(kLargestBlockFrames, 7.0f);
   EXPECT_EQ(pipeline.Run(239), 4);
   EXPECT_EQ(pipeline.Run(961), 4);
   EXPECT_EQ(pipeline.out[0][0], 7.0f);

@@ -12,14 +12,14 @@ namespace {
 using coretest::CoreRate;
 using coretest::CoreRig;
 
-constexpr int32_t kN = kCoreFrameLength;
+constexpr int32_t kN = kBlockFrames;
 
 // What the block driver does before analysing a frame: both channels, left then right.
 void Analyse(CoreRig& rig, std::vector<float>& left, std::vector<float>& right,
              float leftIndex = 0.0f, float rightIndex = 1.0f) {
   const float indices[2] = {leftIndex, rightIndex};
   for (CoreChannelState* state : {&rig.Left(), &rig.Right()}) {
-    state->lookAhead = kCoreLookAhead;
+    state->lookAhead = kLookAheadFrames;
     state->framePeak = 0.0f;
     state->channelIndex = indices[state == &rig.Right()];
   }

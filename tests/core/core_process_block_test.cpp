@@ -18,7 +18,7 @@ namespace {
 using coretest::CoreRate;
 using coretest::CoreRig;
 
-constexpr int32_t kN = kCoreFrameLength;
+constexpr int32_t kN = kBlockFrames;
 
 // Deterministic uniform noise in [-amplitude, amplitude).
 class Noise {
@@ -199,7 +199,7 @@ TEST(CoreProcessBlock, LongBlocksEqualConsecutiveFrames) {
       }
     }
     // The delay is continuous: each block ends with the samples 22 before its end.
-    EXPECT_EQ(wholeBlock.left[count - 1], left[count - 1 - kCoreLookAhead]);
+    EXPECT_EQ(wholeBlock.left[count - 1], left[count - 1 - kLookAheadFrames]);
     for (const auto& [a, b] : {std::pair{&whole.Left(), &split.Left()},
                                std::pair{&whole.Right(), &split.Right()}}) {
       EXPECT_EQ(a->gain, b->gain);

@@ -26,9 +26,9 @@ long FirstMismatch(const VectorCase& vector) {
   const std::vector<float> expected = ReadFloats(vector.gains);
   EXPECT_FALSE(input.empty());
   const size_t frames = input.size() / 2;
-  const size_t blocks = frames / kCoreFrameLength;
-  EXPECT_EQ(expected.size(), blocks * 2 * kCoreFrameLength);
-  if (input.empty() || expected.size() != blocks * 2 * kCoreFrameLength) return 0;
+  const size_t blocks = frames / kBlockFrames;
+  EXPECT_EQ(expected.size(), blocks * 2 * kBlockFrames);
+  if (input.empty() || expected.size() != blocks * 2 * kBlockFrames) return 0;
 
   CoreRig rig;
   // Settings stored while unbound, as a processor's engine receives them.
@@ -36,26 +36,26 @@ long FirstMismatch(const VectorCase& vector) {
   EXPECT_EQ(CoreSetLevel(&rig.core, vector.level), 0);
   rig.Prepare(vector.rate);
 
-  std::vector<float> left(kCoreFrameLength), right(kCoreFrameLength);
-  std::vector<float> gainsLeft(kCoreFrameLength), gainsRight(kCoreFrameLength);
+  std::vector<float> left(kBlockFrames), right(kBlockFrames);
+  std::vector<float> gainsLeft(kBlockFrames), gainsRight(kBlockFrames);
   for (size_t block = 0; block < blocks; ++block) {
-    for (int32_t j = 0; j < kCoreFrameLength; ++j) {
-      left[j] = input[2 * (block * kCoreFrameLength + j)];
-      right[j] = input[2 * (block * kCoreFrameLength + j) + 1];
+    for (int32_t j = 0; j < kBlockFrames; ++j) {
+      left[j] = input[2 * (block * kBlockFrames + j)];
+      right[j] = input[2 * (block * kBlockFrames + j) + 1];
     }
     rig.Process(left, right, gainsLeft, gainsRight);
-    const float* reference = expected.data() + block * 2 * kCoreFrameLength;
-    for (int32_t j = 0; j < kCoreFrameLength; ++j) {
+    const float* reference = expected.data() + block * 2 * kBlockFrames;
+    for (int32_t j = 0; j < kBlockFrames; ++j) {
       if (std::bit_cast<uint32_t>(gainsLeft[j]) != std::bit_cast<uint32_t>(reference[j])) {
         ADD_FAILURE() << "block " << block << " left sample " << j << ": " << gainsLeft[j]
                       << " expected " << reference[j];
-        return static_cast<long>(block * 2 * kCoreFrameLength + j);
+        return static_cast<long>(block * 2 * kBlockFrames + j);
       }
-      const float referenceRight = reference[kCoreFrameLength + j];
+      const float referenceRight = reference[kBlockFrames + j];
       if (std::bit_cast<uint32_t>(gainsRight[j]) != std::bit_cast<uint32_t>(referenceRight)) {
         ADD_FAILURE() << "block " << block << " right sample " << j << ": " << gainsRight[j]
                       << " expected " << referenceRight;
-        return static_cast<long>(block * 2 * kCoreFrameLength + kCoreFrameLength + j);
+        return static_cast<long>(block * 2 * kBlockFrames + kBlockFrames + j);
       }
     }
   }

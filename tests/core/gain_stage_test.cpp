@@ -17,18 +17,18 @@ namespace {
 using coretest::CoreRate;
 using coretest::CoreRig;
 
-constexpr int32_t kN = kCoreFrameLength;
+constexpr int32_t kN = kBlockFrames;
 
 // A bound channel at rest: gain and target 1, nothing stepped yet, envelope zero.
 void StartFrame(CoreRig& rig, CoreChannelState& state, float level) {
   ASSERT_EQ(CoreSetLevel(&rig.core, level), 0);
-  state.lookAhead = kCoreLookAhead;
+  state.lookAhead = kLookAheadFrames;
   state.gain = 1.0f;
   state.target = 1.0f;
   state.lastStep = 0.0f;
   state.previousGain = 1.0f;
   state.bypassed = 0;
-  for (int32_t j = 0; j < kN + kCoreLookAhead; ++j) rig.Envelope()[j] = 0.0f;
+  for (int32_t j = 0; j < kN + kLookAheadFrames; ++j) rig.Envelope()[j] = 0.0f;
 }
 
 const float* Curve(CoreRig& rig) { return rig.scratch.data() + kCoreScratchCurve; }
@@ -40,7 +40,7 @@ TEST(ApplyGainSingle, BelowTheLimitTheGainIsScaledToTheLevel) {
   StartFrame(rig, rig.Left(), 0.5f);
   // Reaching the limit exactly is not above it.
   const float limit = (1.0f * 0.25f) * 0.96f;
-  for (int32_t j = 0; j < kN + kCoreLookAhead; ++j) rig.Envelope()[j] = limit;
+  for (int32_t j = 0; j < kN + kLookAheadFrames; ++j) rig.Envelope()[j] = limit;
   std::vector<float> input(kN, 0.1f), output(kN, -1.0f);
   ApplyGainSingle(&rig.core.left, input.data(), output.data(), kN, rig.scratch.data());
   for (int32_t j = 0; j < kN; ++j) ASSERT_EQ(output[j], 2.0f) << j;
@@ -274,7 +274,7 @@ PlainCurve PlainGainCurve(float gain, float target, float smoothing, float lastS
   for (int32_t j = 0; j < kN; ++j) {
     float h = plain.gain;
     int32_t distance = -1;
-    for (int32_t k = 0; k < kCoreLookAhead && distance < 0; ++k) {
+    for (int32_t k = 0; k < kLookAheadFrames && distance < 0; ++k) {
       h = plain.increment + h;
       if (h * envelope[j + k] > limit) distance = k;
     }
@@ -311,11 +311,11 @@ TEST(ApplyGainSingle, CurveAndStepsMatchTheOneSampleLookAheadInEveryMode) {
       state.lastStep = -0.01f;
       const int32_t peaks = round % 5;
       const float height = 0.05f + 0.5f * uniform(random);
-      for (int32_t j = 0; j < kN + kCoreLookAhead; ++j) {
+      for (int32_t j = 0; j < kN + kLookAheadFrames; ++j) {
         rig.Envelope()[j] = height * uniform(random) * 0.3f;
       }
       for (int32_t p = 0; p < peaks; ++p) {
-        rig.Envelope()[random() % (kN + kCoreLookAhead)] = height * (1.0f + 4.0f * uniform(random));
+        rig.Envelope()[random() % (kN + kLookAheadFrames)] = height * (1.0f + 4.0f * uniform(random));
       }
       std::vector<float> input(kN, 0.0f), output(kN);
       _mm_setcsr((saved & ~0xE040u) | mode);

@@ -14,7 +14,7 @@ namespace {
 using coretest::CoreRate;
 using coretest::CoreRig;
 
-constexpr int32_t kN = kCoreFrameLength;
+constexpr int32_t kN = kBlockFrames;
 
 TEST(LoudnessPower, ApproximatesThePowerInItsRange) {
   EXPECT_EQ(LoudnessPower(0.0f), 0.0f);
@@ -73,7 +73,7 @@ AnalysedFrame Analyse(CoreRig& rig, std::vector<float> frame) {
   AnalysedFrame result{std::move(frame)};
   std::vector<float> right(kN, 0.0f);
   for (CoreChannelState* state : {&rig.Left(), &rig.Right()}) {
-    state->lookAhead = kCoreLookAhead;
+    state->lookAhead = kLookAheadFrames;
     state->framePeak = 0.0f;
     state->channelIndex = state == &rig.Right() ? 1.0f : 0.0f;
   }

@@ -1,6 +1,6 @@
 // The typed operations: range boundaries, refusals, and that every change reaches the settings
 // context and every listed processor alike.
-#include "module/catalogue.h"
+#include "module/manager.h"
 
 #include <gtest/gtest.h>
 
@@ -24,46 +24,46 @@ class Catalogue : public ::testing::Test {
 
 TEST_F(Catalogue, FloatSettingsAcceptTheirInclusiveRangeOnly) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
-  EXPECT_EQ(m()->SetInputGain(1.5f), STATUS_INVALID_PARAMETER);
-  EXPECT_EQ(m()->SetInputGain(nan), STATUS_INVALID_PARAMETER);
-  EXPECT_EQ(m()->SetInputGain(0.0f), STATUS_SUCCESS);
-  EXPECT_EQ(m()->SetOutputGain(4.0f), STATUS_SUCCESS);
-  EXPECT_EQ(m()->SetOutputGain(4.01f), STATUS_INVALID_PARAMETER);
-  EXPECT_EQ(m()->SetBypassGain(-0.5f), STATUS_INVALID_PARAMETER);
-  EXPECT_EQ(m()->SetCoreLevel(3.1622778e-05f), STATUS_SUCCESS);
-  EXPECT_EQ(m()->SetCoreLevel(3.0e-05f), STATUS_INVALID_PARAMETER);
-  EXPECT_EQ(m()->SetCoreLevel(1.0000001f), STATUS_INVALID_PARAMETER);
-  EXPECT_EQ(m()->SetOutputStageAmount(1.0f), STATUS_SUCCESS);
-  EXPECT_EQ(m()->SetOutputStageAmount(1.01f), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(m()->Set<KSPROPERTY_TESSIL_INPUT_GAIN>(1.5f), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(m()->Set<KSPROPERTY_TESSIL_INPUT_GAIN>(nan), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(m()->Set<KSPROPERTY_TESSIL_INPUT_GAIN>(0.0f), STATUS_SUCCESS);
+  EXPECT_EQ(m()->Set<KSPROPERTY_TESSIL_OUTPUT_GAIN>(4.0f), STATUS_SUCCESS);
+  EXPECT_EQ(m()->Set<KSPROPERTY_TESSIL_OUTPUT_GAIN>(4.01f), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(m()->Set<KSPROPERTY_TESSIL_BYPASS_GAIN>(-0.5f), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(m()->Set<KSPROPERTY_TESSIL_CORE_LEVEL>(3.1622778e-05f), STATUS_SUCCESS);
+  EXPECT_EQ(m()->Set<KSPROPERTY_TESSIL_CORE_LEVEL>(3.0e-05f), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(m()->Set<KSPROPERTY_TESSIL_CORE_LEVEL>(1.0000001f), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(m()->Set<KSPROPERTY_TESSIL_OUTPUT_STAGE_AMOUNT>(1.0f), STATUS_SUCCESS);
+  EXPECT_EQ(m()->Set<KSPROPERTY_TESSIL_OUTPUT_STAGE_AMOUNT>(1.01f), STATUS_INVALID_PARAMETER);
   float value = 0.0f;
-  EXPECT_EQ(m()->GetInputGain(&value), STATUS_SUCCESS);
+  EXPECT_EQ(m()->Get<KSPROPERTY_TESSIL_INPUT_GAIN>(&value), STATUS_SUCCESS);
   EXPECT_EQ(value, 0.0f);
-  EXPECT_EQ(m()->GetOutputGain(&value), STATUS_SUCCESS);
+  EXPECT_EQ(m()->Get<KSPROPERTY_TESSIL_OUTPUT_GAIN>(&value), STATUS_SUCCESS);
   EXPECT_EQ(value, 4.0f);
-  EXPECT_EQ(m()->GetCoreLevel(&value), STATUS_SUCCESS);
+  EXPECT_EQ(m()->Get<KSPROPERTY_TESSIL_CORE_LEVEL>(&value), STATUS_SUCCESS);
   EXPECT_EQ(value, 3.1622778e-05f);
 }
 
 TEST_F(Catalogue, IntegerSettingsAndOrdersAreCheckedBeforeAnythingChanges) {
-  EXPECT_EQ(m()->SetHighPassFrequency(19), STATUS_INVALID_PARAMETER);
-  EXPECT_EQ(m()->SetHighPassFrequency(20001), STATUS_INVALID_PARAMETER);
-  EXPECT_EQ(m()->SetHighPassFrequency(0xFFFFFFFFu), STATUS_INVALID_PARAMETER);
-  EXPECT_EQ(m()->SetHighPassFrequency(20), STATUS_SUCCESS);
-  EXPECT_EQ(m()->SetLowPassFrequency(20000), STATUS_SUCCESS);
+  EXPECT_EQ(m()->Set<KSPROPERTY_TESSIL_HIGHPASS_FREQUENCY>(19), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(m()->Set<KSPROPERTY_TESSIL_HIGHPASS_FREQUENCY>(20001), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(m()->Set<KSPROPERTY_TESSIL_HIGHPASS_FREQUENCY>(0xFFFFFFFFu), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(m()->Set<KSPROPERTY_TESSIL_HIGHPASS_FREQUENCY>(20), STATUS_SUCCESS);
+  EXPECT_EQ(m()->Set<KSPROPERTY_TESSIL_LOWPASS_FREQUENCY>(20000), STATUS_SUCCESS);
   for (ULONG order : {0u, 11u, 0x80000000u}) {
-    EXPECT_EQ(m()->SetHighPassOrder(order), STATUS_INVALID_PARAMETER);
-    EXPECT_EQ(m()->SetLowPassOrder(order), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(m()->Set<KSPROPERTY_TESSIL_HIGHPASS_ORDER>(order), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(m()->Set<KSPROPERTY_TESSIL_LOWPASS_ORDER>(order), STATUS_INVALID_PARAMETER);
   }
-  EXPECT_EQ(m()->SetHighPassOrder(1), STATUS_SUCCESS);
-  EXPECT_EQ(m()->SetLowPassOrder(10), STATUS_SUCCESS);
-  EXPECT_EQ(m()->SetCoreWeighting(2), STATUS_INVALID_PARAMETER);
-  EXPECT_EQ(m()->SetCoreWeighting(0), STATUS_SUCCESS);
+  EXPECT_EQ(m()->Set<KSPROPERTY_TESSIL_HIGHPASS_ORDER>(1), STATUS_SUCCESS);
+  EXPECT_EQ(m()->Set<KSPROPERTY_TESSIL_LOWPASS_ORDER>(10), STATUS_SUCCESS);
+  EXPECT_EQ(m()->Set<KSPROPERTY_TESSIL_CORE_WEIGHTING>(2), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(m()->Set<KSPROPERTY_TESSIL_CORE_WEIGHTING>(0), STATUS_SUCCESS);
   ULONG value = 0;
-  EXPECT_EQ(m()->GetHighPassOrder(&value), STATUS_SUCCESS);
+  EXPECT_EQ(m()->Get<KSPROPERTY_TESSIL_HIGHPASS_ORDER>(&value), STATUS_SUCCESS);
   EXPECT_EQ(value, 1u);
-  EXPECT_EQ(m()->GetLowPassOrder(&value), STATUS_SUCCESS);
+  EXPECT_EQ(m()->Get<KSPROPERTY_TESSIL_LOWPASS_ORDER>(&value), STATUS_SUCCESS);
   EXPECT_EQ(value, 10u);
-  EXPECT_EQ(m()->GetCoreWeighting(&value), STATUS_SUCCESS);
+  EXPECT_EQ(m()->Get<KSPROPERTY_TESSIL_CORE_WEIGHTING>(&value), STATUS_SUCCESS);
   EXPECT_EQ(value, 0u);
 }
 
@@ -72,20 +72,20 @@ TEST_F(Catalogue, SwitchesRefuseValuesOtherThanZeroAndOne) {
   EXPECT_EQ(manager_->SetEnable(2), STATUS_INVALID_PARAMETER);
   EXPECT_EQ(manager_->GetEnable(&on), STATUS_SUCCESS);
   EXPECT_EQ(on, 1);
-  EXPECT_EQ(m()->SetCoreEnable(255), STATUS_INVALID_PARAMETER);
-  EXPECT_EQ(m()->SetHighPassEnable(0), STATUS_SUCCESS);
-  EXPECT_EQ(m()->GetHighPassEnable(&on), STATUS_SUCCESS);
+  EXPECT_EQ(m()->Set<KSPROPERTY_TESSIL_CORE_ENABLE>(255), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(m()->Set<KSPROPERTY_TESSIL_HIGHPASS_ENABLE>(0), STATUS_SUCCESS);
+  EXPECT_EQ(m()->Get<KSPROPERTY_TESSIL_HIGHPASS_ENABLE>(&on), STATUS_SUCCESS);
   EXPECT_EQ(on, 0);
-  EXPECT_EQ(m()->SetOutputStageEnable(0), STATUS_SUCCESS);
-  EXPECT_EQ(m()->GetOutputStageEnable(&on), STATUS_SUCCESS);
+  EXPECT_EQ(m()->Set<KSPROPERTY_TESSIL_OUTPUT_STAGE_ENABLE>(0), STATUS_SUCCESS);
+  EXPECT_EQ(m()->Get<KSPROPERTY_TESSIL_OUTPUT_STAGE_ENABLE>(&on), STATUS_SUCCESS);
   EXPECT_EQ(on, 0);
 }
 
 TEST_F(Catalogue, GetOperationsRefuseANullResult) {
   EXPECT_EQ(manager_->GetEnable(nullptr), STATUS_INVALID_PARAMETER);
-  EXPECT_EQ(m()->GetInputGain(nullptr), STATUS_INVALID_PARAMETER);
-  EXPECT_EQ(m()->GetHighPassFrequency(nullptr), STATUS_INVALID_PARAMETER);
-  EXPECT_EQ(m()->GetCoreWeighting(nullptr), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(m()->Get<KSPROPERTY_TESSIL_INPUT_GAIN>(nullptr), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(m()->Get<KSPROPERTY_TESSIL_HIGHPASS_FREQUENCY>(nullptr), STATUS_INVALID_PARAMETER);
+  EXPECT_EQ(m()->Get<KSPROPERTY_TESSIL_CORE_WEIGHTING>(nullptr), STATUS_INVALID_PARAMETER);
   EXPECT_EQ(manager_->GetEqEnable(0, nullptr), STATUS_INVALID_PARAMETER);
   EXPECT_EQ(manager_->GetEqBandGain(0, 0, nullptr), STATUS_INVALID_PARAMETER);
   EXPECT_EQ(manager_->GetEqBandQ(1, 3, nullptr), STATUS_INVALID_PARAMETER);
@@ -118,13 +118,13 @@ TEST_F(Catalogue, ChangesReachEveryProcessorAndTheSettingsContextAlike) {
   std::unique_ptr<IStreamProcessor, ProcessorDeleter> first(manager_->CreateProcessor());
   std::unique_ptr<IStreamProcessor, ProcessorDeleter> second(manager_->CreateProcessor());
   ASSERT_EQ(first->Init(48000, 16, 2, 0), STATUS_SUCCESS);
-  ASSERT_EQ(m()->SetInputGain(0.5f), STATUS_SUCCESS);
-  ASSERT_EQ(m()->SetCoreLevel(0.25f), STATUS_SUCCESS);
-  ASSERT_EQ(m()->SetHighPassOrder(4), STATUS_SUCCESS);
-  ASSERT_EQ(m()->SetCoreWeighting(0), STATUS_SUCCESS);
+  ASSERT_EQ(m()->Set<KSPROPERTY_TESSIL_INPUT_GAIN>(0.5f), STATUS_SUCCESS);
+  ASSERT_EQ(m()->Set<KSPROPERTY_TESSIL_CORE_LEVEL>(0.25f), STATUS_SUCCESS);
+  ASSERT_EQ(m()->Set<KSPROPERTY_TESSIL_HIGHPASS_ORDER>(4), STATUS_SUCCESS);
+  ASSERT_EQ(m()->Set<KSPROPERTY_TESSIL_CORE_WEIGHTING>(0), STATUS_SUCCESS);
   ASSERT_EQ(manager_->SetEqBandQ(1, 2, 0.5f), STATUS_SUCCESS);
   ASSERT_EQ(manager_->SetEqBandEnable(0, 1, 0), STATUS_SUCCESS);
-  ASSERT_EQ(m()->SetInputGain(2.0f), STATUS_INVALID_PARAMETER);  // refused: nobody changes
+  ASSERT_EQ(m()->Set<KSPROPERTY_TESSIL_INPUT_GAIN>(2.0f), STATUS_INVALID_PARAMETER);  // refused: nobody changes
   for (IStreamProcessor* processor : {first.get(), second.get()}) {
     const EngineContext* engine = Typed(processor)->Engine();
     EXPECT_EQ(EngineGetInputGain(engine), 0.5f);
@@ -138,17 +138,6 @@ TEST_F(Catalogue, ChangesReachEveryProcessorAndTheSettingsContextAlike) {
   }
   // The initialised processor's bound state follows the weighting at once.
   EXPECT_EQ(Typed(first.get())->Engine()->core.left.state->smoothing, 5e-06f);
-}
-
-TEST(ParameterTables, EveryTableIdFindsItsRowAndOthersFindNone) {
-  EXPECT_EQ(FindParameter(kDecibelParameters, kDecibelParameters + 3, 2u)->id, 2u);
-  EXPECT_EQ(FindParameter(kDecibelParameters, kDecibelParameters + 3, 5u),
-            kDecibelParameters + 3);
-  EXPECT_EQ(FindParameter(kPercentParameters, kPercentParameters + 2, 18u)->id, 18u);
-  EXPECT_EQ(FindParameter(kIntegerParameters, kIntegerParameters + 4, 11u)->id, 11u);
-  EXPECT_EQ(FindParameter(kBooleanParameters, kBooleanParameters + 5, 12u)->id, 12u);
-  EXPECT_EQ(FindParameter(kBooleanParameters, kBooleanParameters + 5, 13u),
-            kBooleanParameters + 5);
 }
 
 }  // namespace

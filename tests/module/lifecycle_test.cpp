@@ -104,17 +104,17 @@ TEST_F(Lifecycle, FailedFloatingPointSaveInInitIsPassedOnAndBlocksProcessing) {
 TEST_F(Lifecycle, ProcessorsAreListedUntilReleasedAndReceiveLaterChanges) {
   ITessilManager* manager = CreateTessilManager();
   TessilManager* typed = Typed(manager);
-  ASSERT_EQ(typed->SetHighPassFrequency(1000), STATUS_SUCCESS);
+  ASSERT_EQ(typed->Set<KSPROPERTY_TESSIL_HIGHPASS_FREQUENCY>(1000), STATUS_SUCCESS);
   IStreamProcessor* first = manager->CreateProcessor();
   IStreamProcessor* second = manager->CreateProcessor();
   EXPECT_EQ(ListedProcessors(manager), 2u);
   // Created after the change: starts with it.
   EXPECT_EQ(EngineGetHighPassFrequency(Typed(first)->Engine()), 1000);
-  ASSERT_EQ(typed->SetLowPassFrequency(8000), STATUS_SUCCESS);
+  ASSERT_EQ(typed->Set<KSPROPERTY_TESSIL_LOWPASS_FREQUENCY>(8000), STATUS_SUCCESS);
   EXPECT_EQ(EngineGetLowPassFrequency(Typed(first)->Engine()), 8000);
   EXPECT_EQ(EngineGetLowPassFrequency(Typed(second)->Engine()), 8000);
   ULONG hertz = 0;
-  EXPECT_EQ(typed->GetLowPassFrequency(&hertz), STATUS_SUCCESS);
+  EXPECT_EQ(typed->Get<KSPROPERTY_TESSIL_LOWPASS_FREQUENCY>(&hertz), STATUS_SUCCESS);
   EXPECT_EQ(hertz, 8000u);
   first->Release();
   EXPECT_EQ(ListedProcessors(manager), 1u);

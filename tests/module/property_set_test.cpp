@@ -4,9 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <memory>
+#include <type_traits>
+#include <utility>
 
+#include "module/manager.h"
 #include "module/units.h"
 #include "platform/testing.h"
 #include "support/host.h"
@@ -15,7 +20,23 @@ namespace tessil {
 namespace {
 
 using test_support::ManagerDeleter;
+using test_support::ProcessorDeleter;
 using test_support::Typed;
+
+// Runs check.template operator()<id>() for the property whose id is `id`.
+template <typename Check>
+void ForProperty(KSPROPERTY_TESSIL id, Check check) {
+  [&]<size_t... kIndex>(std::index_sequence<kIndex...>) {
+    ((id == kPropertyIds[kIndex] ? check.template operator()<kPropertyIds[kIndex]>() : void()),
+     ...);
+  }(std::make_index_sequence<kPropertyCount>{});
+}
+
+// The engine's value of a property in one context.
+template <KSPROPERTY_TESSIL kId>
+auto EngineValue(const EngineContext* context, Address address) {
+  return manager_detail::Call(Property<kId>::kGet, context, address);
+}
 
 class PropertySet : public ::testing::Test {
  protected:
@@ -67,10 +88,10 @@ TEST(PropertyUnits, ConvertBetweenIntegerUnitsAndEngineValues) {
   EXPECT_EQ(DecibelsFromLinear(1.9952623844146729f), 6);
   EXPECT_EQ(DecibelsFromLinear(1.0f), 0);
   EXPECT_EQ(DecibelsFromLinear(0.944f), -1);  // -0.5 dB rounds away from zero
-  EXPECT_EQ(ToHundredths(0.2f), 20u);
-  EXPECT_EQ(ToHundredths(0.35f), 35u);
-  EXPECT_EQ(ToHundredthsRounded(0.707f), 71u);
-  EXPECT_EQ(ToHundredthsRounded(0.35f), 35u);
+  EXPECT_EQ(ToWholeHundredths(0.2f), 20u);
+  EXPECT_EQ(ToWholeHundredths(0.35f), 35u);
+  EXPECT_EQ(ToNearestHundredths(0.707f), 71u);
+  EXPECT_EQ(ToNearestHundredths(0.35f), 35u);
   EXPECT_EQ(FromHundredths(35), 0.3499999940395355f);
   EXPECT_EQ(FromHundredths(70), 0.699999988079071f);
   EXPECT_EQ(FromHundredths(400), 4.0f);
@@ -81,11 +102,11 @@ TEST_F(PropertySet, DecibelGainsRoundTripAndKeepTheirRanges) {
   EXPECT_EQ(Get(KSPROPERTY_TESSIL_INPUT_GAIN), 0);
   EXPECT_EQ(Set(KSPROPERTY_TESSIL_INPUT_GAIN, -6), STATUS_SUCCESS);
   float gain = 0.0f;
-  ASSERT_EQ(m()->GetInputGain(&gain), STATUS_SUCCESS);
+  ASSERT_EQ(m()->Get<KSPROPERTY_TESSIL_INPUT_GAIN>(&gain), STATUS_SUCCESS);
   EXPECT_NEAR(gain, 0.501187f, 1e-6f);
   EXPECT_EQ(Get(KSPROPERTY_TESSIL_INPUT_GAIN), -6);
   EXPECT_EQ(Set(KSPROPERTY_TESSIL_BYPASS_GAIN, -999), STATUS_SUCCESS);
-  ASSERT_EQ(m()->GetBypassGain(&gain), STATUS_SUCCESS);
+  ASSERT_EQ(m()->Get<KSPROPERTY_TESSIL_BYPASS_GAIN>(&gain), STATUS_SUCCESS);
   EXPECT_EQ(gain, 0.0f);
   EXPECT_EQ(Get(KSPROPERTY_TESSIL_BYPASS_GAIN), -999);
   EXPECT_EQ(Set(KSPROPERTY_TESSIL_OUTPUT_GAIN, 13), STATUS_INVALID_PARAMETER);
@@ -98,7 +119,7 @@ TEST_F(PropertySet, HundredthsForLevelAmountAndQuality) {
   EXPECT_EQ(Get(KSPROPERTY_TESSIL_OUTPUT_STAGE_AMOUNT), 20);
   EXPECT_EQ(Set(KSPROPERTY_TESSIL_OUTPUT_STAGE_AMOUNT, 35), STATUS_SUCCESS);
   float value = 0.0f;
-  ASSERT_EQ(m()->GetOutputStageAmount(&value), STATUS_SUCCESS);
+  ASSERT_EQ(m()->Get<KSPROPERTY_TESSIL_OUTPUT_STAGE_AMOUNT>(&value), STATUS_SUCCESS);
   EXPECT_EQ(value, 0.35f);
   EXPECT_EQ(Set(KSPROPERTY_TESSIL_OUTPUT_STAGE_AMOUNT, -1), STATUS_INVALID_PARAMETER);
   EXPECT_EQ(Set(KSPROPERTY_TESSIL_CORE_LEVEL, 0), STATUS_INVALID_PARAMETER);
@@ -187,6 +208,79 @@ TEST_F(PropertySet, EveryHandlerPassesOnAFailedFloatingPointSave) {
     EXPECT_EQ(Get(facts.Id, channel, band), facts.Default) << facts.Identifier;
   }
   EXPECT_EQ(OutstandingFloatingPointSaves(), 0u);
+}
+
+// Every property's facts, as hosts read them, are what every layer does: the engine accepts its
+// range and refuses (or clamps to) what lies just beyond, a new manager answers the default
+// through the property set, the ends of the published range are accepted and read back, one
+// beyond them is refused or clamped, and what is accepted reaches the settings context and a live
+// processor alike.
+TEST_F(PropertySet, EveryPropertysFactsReachEveryLayer) {
+  std::unique_ptr<IStreamProcessor, ProcessorDeleter> processor{manager_->CreateProcessor()};
+  ASSERT_EQ(processor->Init(48000, 16, 2, 0), STATUS_SUCCESS);
+  const EngineContext* live = nullptr;
+  m()->ForEachProcessor([&](StreamProcessor* listed) { live = listed->Engine(); });
+  ASSERT_NE(live, nullptr);
+  for (const TESSIL_PROPERTY_FACTS& facts : kTessilPropertyFacts) {
+    const SettingFacts& setting = Setting(facts.Id);
+    SCOPED_TRACE(facts.Identifier);
+    EXPECT_STREQ(facts.Identifier, setting.identifier);
+    EXPECT_EQ(facts.Unit, setting.unit);
+    EXPECT_EQ(facts.Scope, setting.scope);
+    EXPECT_EQ(facts.Clamped != 0, setting.clamped);
+    const Address address{facts.Scope == TESSIL_SCOPE_STREAM ? 0u : 1u,
+                          facts.Scope == TESSIL_SCOPE_BAND ? 2u : 0u};
+
+    ForProperty(facts.Id, [&]<KSPROPERTY_TESSIL kId>() {
+      auto engine = std::make_unique<EngineContext>();
+      EngineInit(engine.get());
+      const auto set = [&](auto value) {
+        return manager_detail::Call(Property<kId>::kSet, engine.get(), address, value);
+      };
+      EXPECT_EQ(EngineValue<kId>(engine.get(), address), setting.initial);
+      using Engine = decltype(EngineValue<kId>(engine.get(), address));
+      for (const float end : {setting.range.minimum, setting.range.maximum}) {
+        EXPECT_EQ(set(static_cast<Engine>(end)), 0) << end;
+        const Engine beyond =
+            std::is_floating_point_v<Engine>
+                ? static_cast<Engine>(std::nextafter(end, end == setting.range.minimum
+                                                              ? -std::numeric_limits<float>::max()
+                                                              : std::numeric_limits<float>::max()))
+                : static_cast<Engine>(end == setting.range.minimum ? end - 1 : end + 1);
+        EXPECT_EQ(set(beyond) == 0, setting.clamped) << end;
+        EXPECT_EQ(EngineValue<kId>(engine.get(), address), static_cast<Engine>(end)) << end;
+      }
+    });
+
+    EXPECT_EQ(Get(facts.Id, address.channel, address.band), facts.Default);
+    const auto expectEveryoneAgrees = [&] {
+      ForProperty(facts.Id, [&]<KSPROPERTY_TESSIL kId>() {
+        EXPECT_EQ(EngineValue<kId>(live, address), EngineValue<kId>(m()->Settings(), address));
+      });
+    };
+    for (const LONG end : {facts.Minimum, facts.Maximum}) {
+      EXPECT_EQ(Set(facts.Id, end, address.channel, address.band), STATUS_SUCCESS) << end;
+      EXPECT_EQ(Get(facts.Id, address.channel, address.band), end);
+      expectEveryoneAgrees();
+    }
+    for (const LONG end : {facts.Minimum, facts.Maximum}) {
+      const LONG beyond = end == facts.Minimum ? end - 1 : end + 1;
+      const LONG before = Get(facts.Id, address.channel, address.band);
+      const NTSTATUS status = Set(facts.Id, beyond, address.channel, address.band);
+      if (facts.Unit == TESSIL_UNIT_SWITCH) {
+        // Any non-zero value switches on.
+        EXPECT_EQ(status, STATUS_SUCCESS);
+        EXPECT_EQ(Get(facts.Id, address.channel, address.band), 1);
+      } else if (facts.Clamped || end == kTessilSilenceDecibels) {
+        EXPECT_EQ(status, STATUS_SUCCESS) << beyond;
+        EXPECT_EQ(Get(facts.Id, address.channel, address.band), end) << beyond;
+      } else {
+        EXPECT_EQ(status, STATUS_INVALID_PARAMETER) << beyond;
+        EXPECT_EQ(Get(facts.Id, address.channel, address.band), before) << beyond;
+      }
+      expectEveryoneAgrees();
+    }
+  }
 }
 
 TEST_F(PropertySet, ItemTableDescribesEveryPropertyOnce) {

@@ -82,10 +82,10 @@ const std::vector<GoldenCase>& GoldenCases() {
         {17004192927587953294u, 6086036581511888831u}}},
       {"filters of several orders", 2, 16,
        [](TessilManager* m) {
-         EXPECT_EQ(m->SetHighPassFrequency(120), STATUS_SUCCESS);
-         EXPECT_EQ(m->SetHighPassOrder(3), STATUS_SUCCESS);
-         EXPECT_EQ(m->SetLowPassFrequency(11000), STATUS_SUCCESS);
-         EXPECT_EQ(m->SetLowPassOrder(10), STATUS_SUCCESS);
+         EXPECT_EQ(m->Set<KSPROPERTY_TESSIL_HIGHPASS_FREQUENCY>(120), STATUS_SUCCESS);
+         EXPECT_EQ(m->Set<KSPROPERTY_TESSIL_HIGHPASS_ORDER>(3), STATUS_SUCCESS);
+         EXPECT_EQ(m->Set<KSPROPERTY_TESSIL_LOWPASS_FREQUENCY>(11000), STATUS_SUCCESS);
+         EXPECT_EQ(m->Set<KSPROPERTY_TESSIL_LOWPASS_ORDER>(10), STATUS_SUCCESS);
        },
        {{12599715914807318731u, 13210431758722177340u},
         {595867528467543266u, 9094025034989585026u},
@@ -107,32 +107,32 @@ const std::vector<GoldenCase>& GoldenCases() {
         {15411103137019854946u, 15133948117729956840u}}},
       {"output stage driven, output gain", 2, 16,
        [](TessilManager* m) {
-         EXPECT_EQ(m->SetOutputStageEnable(1), STATUS_SUCCESS);
-         EXPECT_EQ(m->SetOutputStageAmount(0.8f), STATUS_SUCCESS);
-         EXPECT_EQ(m->SetInputGain(0.8f), STATUS_SUCCESS);
-         EXPECT_EQ(m->SetOutputGain(0.7f), STATUS_SUCCESS);
+         EXPECT_EQ(m->Set<KSPROPERTY_TESSIL_OUTPUT_STAGE_ENABLE>(1), STATUS_SUCCESS);
+         EXPECT_EQ(m->Set<KSPROPERTY_TESSIL_OUTPUT_STAGE_AMOUNT>(0.8f), STATUS_SUCCESS);
+         EXPECT_EQ(m->Set<KSPROPERTY_TESSIL_INPUT_GAIN>(0.8f), STATUS_SUCCESS);
+         EXPECT_EQ(m->Set<KSPROPERTY_TESSIL_OUTPUT_GAIN>(0.7f), STATUS_SUCCESS);
        },
        {{3953013226614584517u, 17149290553822924202u},
         {4238766450682011689u, 11020623416207277321u},
         {10492374756941946189u, 17541180111015274014u}}},
       {"core loud, second weighting", 2, 16,
        [](TessilManager* m) {
-         EXPECT_EQ(m->SetCoreLevel(0.9f), STATUS_SUCCESS);
-         EXPECT_EQ(m->SetCoreWeighting(1), STATUS_SUCCESS);
+         EXPECT_EQ(m->Set<KSPROPERTY_TESSIL_CORE_LEVEL>(0.9f), STATUS_SUCCESS);
+         EXPECT_EQ(m->Set<KSPROPERTY_TESSIL_CORE_WEIGHTING>(1), STATUS_SUCCESS);
        },
        {{6807153838112324716u, 10636483148979545039u},
         {8629485546011555709u, 12618256368156321053u},
         {13328313729341014031u, 9445191794551601478u}}},
       {"core quiet, no ramps", 2, 16,
-       [](TessilManager* m) { EXPECT_EQ(m->SetCoreLevel(0.05f), STATUS_SUCCESS); },
+       [](TessilManager* m) { EXPECT_EQ(m->Set<KSPROPERTY_TESSIL_CORE_LEVEL>(0.05f), STATUS_SUCCESS); },
        {{13140204998274499190u, 8548199320142325236u},
         {13885282757012941619u, 14037241062293581299u},
         {15418716250815982583u, 14099669272227082738u}}},
       {"core off, filters off", 2, 16,
        [](TessilManager* m) {
-         EXPECT_EQ(m->SetCoreEnable(0), STATUS_SUCCESS);
-         EXPECT_EQ(m->SetHighPassEnable(0), STATUS_SUCCESS);
-         EXPECT_EQ(m->SetLowPassEnable(0), STATUS_SUCCESS);
+         EXPECT_EQ(m->Set<KSPROPERTY_TESSIL_CORE_ENABLE>(0), STATUS_SUCCESS);
+         EXPECT_EQ(m->Set<KSPROPERTY_TESSIL_HIGHPASS_ENABLE>(0), STATUS_SUCCESS);
+         EXPECT_EQ(m->Set<KSPROPERTY_TESSIL_LOWPASS_ENABLE>(0), STATUS_SUCCESS);
        },
        {{3088929155308156914u, 14532025149179462740u},
         {12471157480511623805u, 1277191123618457725u},
@@ -140,7 +140,7 @@ const std::vector<GoldenCase>& GoldenCases() {
       {"master off with bypass gain", 2, 16,
        [](TessilManager* m) {
          EXPECT_EQ(m->SetEnable(0), STATUS_SUCCESS);
-         EXPECT_EQ(m->SetBypassGain(0.5f), STATUS_SUCCESS);
+         EXPECT_EQ(m->Set<KSPROPERTY_TESSIL_BYPASS_GAIN>(0.5f), STATUS_SUCCESS);
        },
        {{15431138468925924638u, 13325930377032758409u},
         {3304451985951995536u, 8943626341468040912u},
@@ -153,8 +153,8 @@ const std::vector<GoldenCase>& GoldenCases() {
        [](TessilManager* m) {
          EXPECT_EQ(m->SetEqBandGain(0, 1, 0.3f), STATUS_SUCCESS);
          EXPECT_EQ(m->SetEqBandGain(1, 3, 6.0f), STATUS_SUCCESS);
-         EXPECT_EQ(m->SetOutputStageAmount(1.0f), STATUS_SUCCESS);
-         EXPECT_EQ(m->SetHighPassOrder(5), STATUS_SUCCESS);
+         EXPECT_EQ(m->Set<KSPROPERTY_TESSIL_OUTPUT_STAGE_AMOUNT>(1.0f), STATUS_SUCCESS);
+         EXPECT_EQ(m->Set<KSPROPERTY_TESSIL_HIGHPASS_ORDER>(5), STATUS_SUCCESS);
        },
        {{1119399402199477890u, 11632713921581584337u},
         {826710891712581274u, 5601717033638333274u},

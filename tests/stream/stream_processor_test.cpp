@@ -91,7 +91,7 @@ TEST(StreamProcessor, ScalesSixteenAndThirtyTwoBitStreamsAsymmetrically) {
   EXPECT_NEAR(output[3], -32767.0f / 32768.0f, 1e-3f);
 
   ASSERT_EQ(host.manager->SetEnable(1), STATUS_SUCCESS);
-  ASSERT_EQ(Typed(host.manager.get())->SetBypassGain(4.0f), STATUS_SUCCESS);
+  ASSERT_EQ(Typed(host.manager.get())->Set<KSPROPERTY_TESSIL_BYPASS_GAIN>(4.0f), STATUS_SUCCESS);
   ASSERT_EQ(host.manager->SetEnable(0), STATUS_SUCCESS);
   processor->Process(input.data(), 240, output.data(), 0);
   EXPECT_EQ(output[0], -32767.0f);  // beyond full scale: clamped
@@ -111,9 +111,9 @@ TEST(StreamProcessor, EveryDepthStaysWithinItsIntegerRange) {
     Host host;
     TessilManager* manager = Typed(host.manager.get());
     // Both paths are driven well past full scale, so the output clamp decides the extremes.
-    ASSERT_EQ(manager->SetBypassGain(4.0f), STATUS_SUCCESS);
-    ASSERT_EQ(manager->SetOutputGain(4.0f), STATUS_SUCCESS);
-    ASSERT_EQ(manager->SetCoreEnable(0), STATUS_SUCCESS);
+    ASSERT_EQ(manager->Set<KSPROPERTY_TESSIL_BYPASS_GAIN>(4.0f), STATUS_SUCCESS);
+    ASSERT_EQ(manager->Set<KSPROPERTY_TESSIL_OUTPUT_GAIN>(4.0f), STATUS_SUCCESS);
+    ASSERT_EQ(manager->Set<KSPROPERTY_TESSIL_CORE_ENABLE>(0), STATUS_SUCCESS);
     ASSERT_EQ(manager->SetEnable(chain ? 1 : 0), STATUS_SUCCESS);
     auto processor = host.NewProcessor();
     for (USHORT bits = 2; bits <= 32; ++bits) {
@@ -220,7 +220,7 @@ TEST(StreamProcessor, ShortBuffersGiveTheAlignedOutputAFixedBlockLate) {
     const std::vector<float> output = test_support::RunStream(shortened.get(), input, 2, bufferFrames);
     for (int32_t i = 0; i < frames; ++i) {
       for (int c = 0; c < 2; ++c) {
-        const float want = i < kShortBufferLatency ? 0.0f : expected[(i - kShortBufferLatency) * 2 + c];
+        const float want = i < kShortBufferLatencyFrames ? 0.0f : expected[(i - kShortBufferLatencyFrames) * 2 + c];
         ASSERT_EQ(output[i * 2 + c], want) << "buffer " << bufferFrames << " frame " << i;
       }
     }

@@ -57,24 +57,24 @@ TEST(StreamVectors, Defaults44kIn441FrameBuffersRunAFixedBlockLate) {
 TEST(StreamVectors, MasterSwitchOffWithBypassGain) {
   ExpectStreamMatches({"stream48-bypass-480", 48000, 480, [](TessilManager* m) {
                          ASSERT_EQ(m->SetEnable(0), STATUS_SUCCESS);
-                         ASSERT_EQ(m->SetBypassGain(0.25118863582611084f), STATUS_SUCCESS);
+                         ASSERT_EQ(m->Set<KSPROPERTY_TESSIL_BYPASS_GAIN>(0.25118863582611084f), STATUS_SUCCESS);
                        }});
 }
 
 TEST(StreamVectors, CoreOff) {
   ExpectStreamMatches({"stream48-coreoff-480", 48000, 480, [](TessilManager* m) {
-                         ASSERT_EQ(m->SetCoreEnable(0), STATUS_SUCCESS);
+                         ASSERT_EQ(m->Set<KSPROPERTY_TESSIL_CORE_ENABLE>(0), STATUS_SUCCESS);
                        }});
 }
 
 TEST(StreamVectors, EveryStageCustomised32k) {
   ExpectStreamMatches({"stream32-custom-960", 32000, 960, [](TessilManager* m) {
-                         ASSERT_EQ(m->SetInputGain(0.7943282127380371f), STATUS_SUCCESS);
-                         ASSERT_EQ(m->SetOutputGain(0.5011872053146362f), STATUS_SUCCESS);
-                         ASSERT_EQ(m->SetHighPassFrequency(150), STATUS_SUCCESS);
-                         ASSERT_EQ(m->SetHighPassOrder(3), STATUS_SUCCESS);
-                         ASSERT_EQ(m->SetLowPassFrequency(9000), STATUS_SUCCESS);
-                         ASSERT_EQ(m->SetLowPassOrder(5), STATUS_SUCCESS);
+                         ASSERT_EQ(m->Set<KSPROPERTY_TESSIL_INPUT_GAIN>(0.7943282127380371f), STATUS_SUCCESS);
+                         ASSERT_EQ(m->Set<KSPROPERTY_TESSIL_OUTPUT_GAIN>(0.5011872053146362f), STATUS_SUCCESS);
+                         ASSERT_EQ(m->Set<KSPROPERTY_TESSIL_HIGHPASS_FREQUENCY>(150), STATUS_SUCCESS);
+                         ASSERT_EQ(m->Set<KSPROPERTY_TESSIL_HIGHPASS_ORDER>(3), STATUS_SUCCESS);
+                         ASSERT_EQ(m->Set<KSPROPERTY_TESSIL_LOWPASS_FREQUENCY>(9000), STATUS_SUCCESS);
+                         ASSERT_EQ(m->Set<KSPROPERTY_TESSIL_LOWPASS_ORDER>(5), STATUS_SUCCESS);
                          ASSERT_EQ(m->SetEqBandGain(0, 0, 1.9952623844146729f), STATUS_SUCCESS);
                          ASSERT_EQ(m->SetEqBandFrequency(0, 0, 200), STATUS_SUCCESS);
                          ASSERT_EQ(m->SetEqBandQ(0, 0, 0.699999988079071f), STATUS_SUCCESS);
@@ -82,9 +82,9 @@ TEST(StreamVectors, EveryStageCustomised32k) {
                          ASSERT_EQ(m->SetEqBandFrequency(1, 2, 3000), STATUS_SUCCESS);
                          ASSERT_EQ(m->SetEqBandQ(1, 2, 4.0f), STATUS_SUCCESS);
                          ASSERT_EQ(m->SetEqBandEnable(0, 3, 0), STATUS_SUCCESS);
-                         ASSERT_EQ(m->SetOutputStageAmount(0.5f), STATUS_SUCCESS);
-                         ASSERT_EQ(m->SetCoreLevel(0.3499999940395355f), STATUS_SUCCESS);
-                         ASSERT_EQ(m->SetCoreWeighting(0), STATUS_SUCCESS);
+                         ASSERT_EQ(m->Set<KSPROPERTY_TESSIL_OUTPUT_STAGE_AMOUNT>(0.5f), STATUS_SUCCESS);
+                         ASSERT_EQ(m->Set<KSPROPERTY_TESSIL_CORE_LEVEL>(0.3499999940395355f), STATUS_SUCCESS);
+                         ASSERT_EQ(m->Set<KSPROPERTY_TESSIL_CORE_WEIGHTING>(0), STATUS_SUCCESS);
                        }});
 }
 
