@@ -99,7 +99,7 @@ void AnalyseFrames(CoreChannel* const channels[2], float* const inputs[2], float
 
 namespace {
 
-constexpr int32_t kPhases = 8;  // one decimated output per this many samples
+constexpr int32_t kPhases = kCoreDecimation;  // one decimated output per this many samples
 constexpr int32_t kPast = kDecimationFirLength - 1;
 static_assert(kBlockFrames % kPhases == 0 && kPast % kPhases == 0,
               "the phase restarts with every frame and the history fills whole periods");

@@ -8,7 +8,8 @@
 
 namespace tessil {
 
-inline constexpr int32_t kDecimationFirLength = 33;
+// The ring keeps one sample per tap.
+inline constexpr int32_t kDecimationFirLength = kCoreDecimatorRingLength;
 // Low-pass for decimation by 8, symmetric about tap 16.
 extern const float kDecimationFir[kDecimationFirLength];
 

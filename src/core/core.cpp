@@ -114,14 +114,11 @@ void ChannelPrepare(CoreChannel* channel, CoreChannelState* state, CoreSampleBuf
   for (int32_t band = 0; band < kCoreHighBandCount; ++band) {
     state->highBandCoefficients[band] = tables->highBand[band];
   }
-  state->firstHighBand = kCoreLowBandCount;
   state->weightTable0 = tables->weights0;
   state->weightTable1 = tables->weights1;
-  state->decimation = kCoreDecimation;
   state->highBandScale = tables->highBandScale;
   state->highBandGain = kHighBandGain;
   state->ringBase = buffer->samples;
-  state->ringLength = kCoreDecimatorRingLength;
   state->ringWrite = 0;
   state->window = buffer->samples + kCoreDecimatorRingLength;
   ZeroFill(buffer->samples, sizeof buffer->samples);

@@ -51,7 +51,6 @@ struct CoreChannelState {
   float bandState[kCoreBandStateFloats];  // two state floats per analysis band, band 0 first
   float* window;                          // float 33 of the channel's CoreSampleBuffer
   float* ringBase;                        // decimator input ring, float 0 of the buffer
-  int32_t ringLength;                     // 33
   int32_t ringWrite;                      // ring position of the next write
   const float* weightTable0;
   const float* weightTable1;
@@ -59,7 +58,7 @@ struct CoreChannelState {
   // than a pointer so the weighting setter can switch it in one indivisible store while a frame
   // runs; CurrentWeights() turns it into the table.
   int32_t currentWeights;
-  int32_t lookAhead;  // 22, rewritten by the block driver every frame
+  int32_t lookAhead;  // kLookAheadFrames, rewritten by the block driver every frame
   float lastStep;     // most recent downward gain step, never positive
   float gain;         // unramped gain of the gain stage
   float smoothing;    // per-sample approach coefficient towards the target
@@ -74,8 +73,6 @@ struct CoreChannelState {
   float loudnessThreshold;
   float highBandScale;
   float highBandGain;
-  int32_t decimation;
-  int32_t firstHighBand;  // index of the first strided band and number of full-rate bands
   FlushRing flushRing;    // over bandState; items point at flushRingStorage
   int32_t flushRingStorage[kCoreBandStateFloats];
 };

@@ -143,9 +143,6 @@ TEST(CoreSettings, SetUpBindsTablesAndStartsFromAClearedState) {
       EXPECT_EQ(state.lastStep, 0.0f);
       EXPECT_EQ(state.highBandScale, rateCase.highBandScale);
       EXPECT_EQ(state.highBandGain, 32.0f);
-      EXPECT_EQ(state.firstHighBand, 4);
-      EXPECT_EQ(state.decimation, 8);
-      EXPECT_EQ(state.ringLength, 33);
       EXPECT_EQ(state.ringWrite, 0);
       EXPECT_EQ(state.ringBase, buffer.samples);
       EXPECT_EQ(state.window, buffer.samples + 33);
