@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -134,6 +135,7 @@ class FilePasses {
     expectedPasses_ = passes;
   }
   bool Started() const { return passes_ > 0; }
+  int Done() const { return passes_; }
 
   // Streams the whole input once through a processor of `manager`, the output scaled by
   // `gainDb` (on every channel), into the meters and, when given, `writer`.
@@ -338,36 +340,31 @@ class FileRender {
         loudnessChannels_(LoudnessChannels(layout_, channels_)),
         before_(channels_, shape_.rate, options_.report, loudnessChannels_),
         passes_(context, job, reader, shape_),
-        managers_(context) {
+        managers_(context),
+        aimLufs_(options_.targetLufs),
+        aimCeilingDbtp_(options_.ceilingDbtp) {
     writer_ = OpenWriter();
     report_.settings = context.settings;
   }
 
-  // Plan: the level and the host gain, from trials when a promise needs them.
+  // Plan: the level and the host gain, from trials when a promise needs them, aimed at the
+  // target and the ceiling or, after an encoder moved them, at what makes up for it.
   void Plan() {
-    const RunTrial trial = [&](int level) {
-      LoudnessMeter measured(channels_, shape_.rate, true, loudnessChannels_);
-      Pass(level, &measured, 0.0, nullptr);
-      const LoudnessFigures figures = measured.Figures();
-      return TrialFigures{level, figures.integratedLufs, figures.truePeakDbtp};
-    };
+    const RunTrial trial = [&](int level) { return Trial(level); };
     if (!std::isnan(options_.targetLufs)) {
-      passes_.ExpectPasses(kExpectedTrials + 1);
-      choice_ = SearchLevel(options_.targetLufs, options_.ceilingDbtp, trial, job_.input);
-      passes_.ExpectPasses(choice_.trials + 1);
-      report_.targetUsed = true;
-      report_.targetLufs = options_.targetLufs;
-      report_.targetCoreLevel = choice_.trial.level;
-      report_.settings.push_back("core-level=" + std::to_string(choice_.trial.level) + " (found for --target)");
+      passes_.ExpectPasses(passes_.Done() + kExpectedTrials + 1);
+      choice_ = SearchLevel(aimLufs_, aimCeilingDbtp_, trial, job_.input);
+      passes_.ExpectPasses(passes_.Done() + 1);
     } else if (!std::isnan(options_.ceilingDbtp)) {
-      passes_.ExpectPasses(2);
-      choice_ = KeepCeiling(options_.ceilingDbtp, trial);
+      passes_.ExpectPasses(passes_.Done() + 2);
+      choice_ = KeepCeiling(aimCeilingDbtp_, trial);
     }
   }
 
   // Stream: the last pass into the output, measured as written, lossy output as it decodes. Where
-  // the encoder moved a lossy output past a promise, the render is made again with the gain
-  // aimed by what it added; a promise still missed after that is a failure.
+  // the encoder moved a lossy output past a promise (a low bit rate can take decibels of loudness
+  // from broadband material), the plan is made again aimed by what the encoder added or took
+  // and the file rendered again; a promise still missed after that is a failure.
   void Stream() {
     std::string missed;
     for (int attempt = 0;; ++attempt) {
@@ -382,11 +379,7 @@ class FileRender {
       report_.outputMeasuredFromFile = measureFile_;
       missed = promises_ ? MissedPromise(options_, report_, layout_) : std::string();
       if (missed.empty() || !measureFile_ || attempt == kEncoderRetries) break;
-      if (!std::isnan(options_.ceilingDbtp) && report_.after.truePeakDbtp > options_.ceilingDbtp) {
-        choice_.hostGainDb -= report_.after.truePeakDbtp - options_.ceilingDbtp + 0.05;
-      } else if (!std::isnan(options_.targetLufs)) {
-        choice_.hostGainDb = std::min(0.0, choice_.hostGainDb + options_.targetLufs - report_.after.integratedLufs);
-      }
+      AimPastTheEncoder(report_.after);
       writer_ = OpenWriter();
     }
     if (!missed.empty()) throw CliError(job_.output + ": cannot keep the promise: " + missed + "; nothing written");
@@ -413,7 +406,13 @@ class FileRender {
     report.processSeconds = Seconds(output_.stream.processing);
     for (const int64_t count : output_.stream.clipped) report.clippedSamples += count;
     report.before = before_.Figures();
-    report.targetIterations = choice_.trials;
+    if (!std::isnan(options_.targetLufs)) {
+      report.targetUsed = true;
+      report.targetLufs = options_.targetLufs;
+      report.targetCoreLevel = choice_.trial.level;
+      report.settings.push_back("core-level=" + std::to_string(choice_.trial.level) + " (found for --target)");
+    }
+    report.targetIterations = trialPasses_;
     report.ceilingUsed = !std::isnan(options_.ceilingDbtp);
     report.ceilingDbtp = options_.ceilingDbtp;
     report.hostGainDb = choice_.hostGainDb;
@@ -455,6 +454,32 @@ class FileRender {
     return writer;
   }
 
+  // One trial: the output at `level` measured, nothing written. The same level always gives the
+  // same output, so a second plan reuses what the first one measured.
+  TrialFigures Trial(int level) {
+    if (const auto known = trials_.find(level); known != trials_.end()) return known->second;
+    LoudnessMeter measured(channels_, shape_.rate, true, loudnessChannels_);
+    Pass(level, &measured, 0.0, nullptr);
+    ++trialPasses_;
+    const LoudnessFigures figures = measured.Figures();
+    return trials_[level] = TrialFigures{level, figures.integratedLufs, figures.truePeakDbtp};
+  }
+
+  void AimPastTheEncoder(const LoudnessFigures& decoded) {
+    if (!std::isnan(options_.ceilingDbtp) && decoded.truePeakDbtp > options_.ceilingDbtp) {
+      aimCeilingDbtp_ -= decoded.truePeakDbtp - options_.ceilingDbtp + 0.05;
+    }
+    if (!std::isnan(options_.targetLufs) && std::fabs(decoded.integratedLufs - options_.targetLufs) > kTargetTolerance) {
+      aimLufs_ += options_.targetLufs - decoded.integratedLufs;
+    }
+    try {
+      Plan();
+    } catch (const CliError& error) {
+      throw CliError(job_.output + ": cannot keep the promise after encoding: the encoder moves the loudness by " +
+                     Decimal(options_.targetLufs - aimLufs_, 2) + " LU and the true peak; " + error.what());
+    }
+  }
+
   // A pass at `level` (0: the run's own settings). The first pass, whichever it is, also measures
   // the input and finds out how much of it decodes.
   PassResult Pass(int level, LoudnessMeter* output, double gainDb, AudioWriter* writer) {
@@ -479,6 +504,10 @@ class FileRender {
   TrialManagers managers_;
   std::unique_ptr<AudioWriter> writer_;
   LevelChoice choice_;
+  double aimLufs_;
+  double aimCeilingDbtp_;
+  std::map<int, TrialFigures> trials_;
+  int trialPasses_ = 0;
   PassResult output_;
   WrittenFile written_;
   FileReport report_;

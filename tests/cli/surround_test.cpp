@@ -82,6 +82,8 @@ TEST(Surround, TargetAndCeilingHoldForTheWholeFileAndUntouchedChannelsKeepTheirB
   const Case cases[] = {
       {"in.wav", "out.wav", "-16", "-1", nullptr},
       {"in.flac", "out.flac", "-14", "-3", nullptr},
+      // The encoder takes loudness (a low bit rate for six channels); the host aims past it.
+      {"in.wav", "out.opus", "-16", "-1", nullptr},
       // Louder than the core level can make it: refused with the reason, nothing written.
       {"in.flac", "loud.flac", "-1", "-1", "out of reach"},
   };
@@ -100,8 +102,13 @@ TEST(Surround, TargetAndCeilingHoldForTheWholeFileAndUntouchedChannelsKeepTheirB
     const std::vector<float> output = ReadFloats(scratch.Path(c.output), &info);
     ASSERT_EQ(output.size(), programme.size());
     const std::vector<double> nominal(output.begin(), output.end());
-    EXPECT_NEAR(IntegratedLoudness48k(nominal, 6, kWeights51), std::stod(c.target), 0.2);
-    EXPECT_LE(TruePeakDb(output, 6), std::stod(c.ceiling));
+    const bool opus = std::string(c.output).find(".opus") != std::string::npos;
+    // Opus holds 5.1 in Vorbis' order: FL FC FR BL BR LFE.
+    const std::vector<double> weights = opus ? std::vector<double>{1.0, 1.0, 1.0, 1.41, 1.41, 0.0} : kWeights51;
+    EXPECT_NEAR(IntegratedLoudness48k(nominal, 6, weights), std::stod(c.target), 0.2);
+    EXPECT_LE(TruePeakDb(output, 6), std::stod(c.ceiling) + 0.005);
+    EXPECT_NE(run.out.find("\"layout\": \"5.1\""), std::string::npos) << run.out;
+    if (opus) continue;
     // The host's gain reaches channels 3 to 6 alike: each is its input times that one factor.
     const double gain = std::pow(10.0, JsonNumber(run.out, "", "host_gain_db") / 20.0);
     EXPECT_LT(gain, 1.0) << "the centre's peak needs a reduction";
@@ -110,7 +117,6 @@ TEST(Surround, TargetAndCeilingHoldForTheWholeFileAndUntouchedChannelsKeepTheirB
         ASSERT_NEAR(output[i], programme[i] * gain, 3.0 / (1 << 23)) << i;
       }
     }
-    EXPECT_NE(run.out.find("\"layout\": \"5.1\""), std::string::npos) << run.out;
   }
   EXPECT_EQ(ChannelMap(scratch.Path("out.wav")), kBack51);
 }
