@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# `tessil render` with its full report against a sox chain doing comparable work, alternated in
-# one run on a long 48 kHz stereo 16-bit file.
+# `tessil render` with its full report and a picture against a sox chain doing comparable work,
+# alternated in one run on a long 48 kHz stereo 16-bit file.
 #
 #   bench/compare_render.sh [ROUNDS] [SECONDS]      (defaults 5 rounds, 120 s of audio)
 #
@@ -8,6 +8,9 @@
 # tones with a slow tremolo over pink noise, so that both the loudness core and the limiter
 # work), then runs each command ROUNDS times in turn and prints the median wall time and the
 # median CPU time (user + system, every thread) of each, the ratios, and `--no-report` alone.
+# It also prints how long the stream waited on the report's meters (the render's own count, from
+# its JSON report: time blocked on a full meter queue and on the final figures) as a share of the
+# render's wall time.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 rounds=${1:-5}
@@ -29,19 +32,25 @@ fi
 sox_chain=(sox -q "$input" "$work/render/sox.wav" highpass 20 lowpass 20000
   compand 0.005,0.1 6:-70,-60,-20 -5 -90 0.005
   equalizer 80 1q 1 equalizer 400 1q -1 equalizer 2500 1q 1 equalizer 9000 1q -1)
-render=("$tessil" render -y "$input" "$work/render/tessil.wav")
+render=("$tessil" render -y --json --plot "$work/render/loudness.png" "$input" "$work/render/tessil.wav")
 bare=("$tessil" render -y --no-report "$input" "$work/render/tessil-bare.wav")
 if ! "${bare[@]}" >/dev/null 2>&1; then bare=(); fi
 
-measure() {  # prints "wall cpu" of one run
-  /usr/bin/time -o "$work/render/time" -f "%e %U %S" "$@" >/dev/null 2>&1
+measure() {  # prints "wall cpu" of one run; its standard output goes to $work/render/stdout
+  /usr/bin/time -o "$work/render/time" -f "%e %U %S" "$@" >"$work/render/stdout" 2>/dev/null
   tail -1 "$work/render/time" | awk '{printf "%.3f %.3f\n", $1, $2 + $3}'
+}
+
+waited() {  # the last render's wait on its meters and its own wall time, from its JSON report
+  python3 -c 'import json, sys; r = json.load(open(sys.argv[1])); print(r["meter_wait_seconds"], r["wall_seconds"])' \
+    "$work/render/stdout"
 }
 
 : >"$work/render/times"
 for ((round = 0; round < rounds; ++round)); do
   echo "sox $(measure "${sox_chain[@]}")" >>"$work/render/times"
   echo "render $(measure "${render[@]}")" >>"$work/render/times"
+  echo "wait $(waited)" >>"$work/render/times"
   if [ ${#bare[@]} -gt 0 ]; then echo "bare $(measure "${bare[@]}")" >>"$work/render/times"; fi
 done
 
@@ -53,13 +62,16 @@ for line in open(sys.argv[1]):
     runs.setdefault(name, []).append((float(wall), float(cpu)))
 median = {name: (statistics.median(w for w, _ in r), statistics.median(c for _, c in r))
           for name, r in runs.items()}
-labels = {"sox": "sox chain", "render": "tessil render (full report)",
+labels = {"sox": "sox chain", "render": "tessil render (report, picture)",
           "bare": "tessil render --no-report"}
 print(f"{sys.argv[2]} s of 48 kHz stereo 16-bit, median of {len(runs['sox'])} alternated runs")
 for name in ("sox", "render", "bare"):
     if name in median:
         wall, cpu = median[name]
-        print(f"  {labels[name]:<28} wall {wall:6.3f} s   cpu {cpu:6.3f} s")
+        print(f"  {labels[name]:<32} wall {wall:6.3f} s   cpu {cpu:6.3f} s")
 wall, cpu = median["render"]
 print(f"  render / sox: wall {wall / median['sox'][0]:.2f}x   cpu {cpu / median['sox'][1]:.2f}x")
+waits = [w / t for w, t in runs["wait"]]
+print(f"  stream waiting on the meters: median {100 * statistics.median(waits):.2f} %, "
+      f"worst {100 * max(waits):.2f} % of the render's wall time")
 PY

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "cli/errors.h"
+#include "cli/plot.h"
 
 namespace tessil::cli {
 
@@ -57,6 +58,16 @@ constexpr const char* kExamples =
     "  tessil properties                                 every property, its range and default\n"
     "  tessil demo -o demo/                              a synthesised clip, before and after\n"
     "'tessil COMMAND --help' describes each command's options.";
+
+void AddPlotOption(CLI::App* command, CommandLine* commandLine) {
+  command->add_option("--plot", commandLine->render.plot,
+                      "Draw loudness over time into FILE.svg or FILE.png; with several inputs one picture "
+                      "each, the input's name added (FILE-NAME.svg)")
+      ->type_name("FILE")
+      ->check([](const std::string& path) {
+        return IsPlotPath(path) ? std::string() : std::string("the picture's name must end in .svg or .png");
+      });
+}
 
 void AddSettingOptions(CLI::App* command, CommandLine* commandLine) {
   command->add_option("--set", commandLine->settings,
@@ -244,6 +255,7 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine* commandL
   render->add_flag("--progress", commandLine->render.progress,
                    "Print progress lines (done, time left) on stderr when it is a pipe or a log; "
                    "a terminal shows a progress bar anyway");
+  AddPlotOption(render, commandLine);
   render->add_option("-j,--jobs", commandLine->render.jobs,
                      "Files rendered at once with -o, each by its own processor (default: the "
                      "number of cores)")
@@ -261,6 +273,8 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine* commandL
                     "Print the report as JSON: an array with one object per file");
   analyse->add_flag("--progress", commandLine->render.progress,
                     "Print progress lines on stderr when it is a pipe or a log");
+  AddPlotOption(analyse, commandLine);
+  analyse->add_flag("-y,--overwrite", commandLine->render.overwrite, "Replace pictures that already exist");
   analyse->footer(kExitFooter + 2);
 
   CLI::App* properties = app.add_subcommand(
@@ -276,6 +290,7 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine* commandL
                    "Directory for demo-input.wav and demo-output.wav (default: the current one)")
       ->type_name("DIR");
   demo->add_flag("--json", commandLine->render.json, "Print the report as JSON");
+  AddPlotOption(demo, commandLine);
   demo->footer(std::string(kSettingsFooter) + kExitFooter);
   AddSettingOptions(demo, commandLine);
 
@@ -292,6 +307,10 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine* commandL
     commandLine->render.align = !noAlign;
     commandLine->render.report = !noReport;
     commandLine->render.encoding = ParseEncoding(encodingName);
+    if (noReport && !commandLine->render.plot.empty()) {
+      std::fprintf(stderr, "tessil render: --plot draws what the report measures; it cannot go with --no-report\n");
+      return kExitUsage;
+    }
     const bool toDirectory = !commandLine->outputDirectory.empty();
     if (!toDirectory && commandLine->files.size() != 2) {
       std::fprintf(stderr,

@@ -13,6 +13,7 @@
 #include "cli/audio_file.h"
 #include "cli/errors.h"
 #include "cli/interrupt.h"
+#include "cli/plot.h"
 #include "cli/progress.h"
 #include "cli/property_requests.h"
 #include "cli/report.h"
@@ -149,6 +150,21 @@ int FinishRun(ReportPrinter* printer, Progress* progress, bool failed) {
   return failed ? kExitFailure : 0;
 }
 
+// Each input's picture, checked before any audio is read; none without --plot.
+std::vector<std::string> PlanPlots(const CommandLine& commandLine, const std::vector<std::string>& inputs) {
+  if (commandLine.render.plot.empty()) return {};
+  std::vector<std::string> plots = PlotPaths(commandLine.render.plot, inputs);
+  for (const std::string& plot : plots) CheckPlotDestination(plot, commandLine.render.overwrite);
+  return plots;
+}
+
+FileReport WithPlot(FileReport report, const std::vector<std::string>& plots, size_t index) {
+  if (plots.empty()) return report;
+  DrawPlot(report, plots[index]);
+  report.plot = plots[index];
+  return report;
+}
+
 unsigned Threads(unsigned asked) {
   return asked != 0 ? asked : std::max(1u, std::thread::hardware_concurrency());
 }
@@ -190,6 +206,9 @@ int RunRender(const CommandLine& commandLine) {
   for (const PropertySetting& setting : CollectSettings(commandLine)) context.settings.push_back(setting.text);
   ManagerHandle manager = CreateConfiguredManager(commandLine);
   const std::vector<RenderJob> jobs = PlanJobs(commandLine);
+  std::vector<std::string> inputs;
+  for (const RenderJob& job : jobs) inputs.push_back(job.input);
+  const std::vector<std::string> plots = PlanPlots(commandLine, inputs);
   PropertyClient client(manager.get());
   context.manager = manager.get();
   context.lookaheadActive = host::LookAheadActive(client.Read(PropertyById(KSPROPERTY_TESSIL_ENABLE)) != 0,
@@ -207,18 +226,19 @@ int RunRender(const CommandLine& commandLine) {
   // manager is released at the end of this function, as a host must have it.
   const bool failed = RunAll(
       jobs.size(), Threads(commandLine.render.jobs), &printer, &progress,
-      [&](size_t index) { return RenderFile(context, jobs[index]); },
+      [&](size_t index) { return WithPlot(RenderFile(context, jobs[index]), plots, index); },
       [&](size_t index) { return std::make_pair(jobs[index].input, jobs[index].output); });
   return FinishRun(&printer, &progress, failed);
 }
 
 int RunAnalyse(const CommandLine& commandLine) {
   const std::vector<std::string>& files = commandLine.files;
+  const std::vector<std::string> plots = PlanPlots(commandLine, files);
   Progress progress(static_cast<int>(files.size()), commandLine.render.progress);
   ReportPrinter printer(files.size(), commandLine.render.json, true, stdout, &progress);
   const bool failed = RunAll(
       files.size(), Threads(0), &printer, &progress,
-      [&](size_t index) { return AnalyseFile(files[index], &progress); },
+      [&](size_t index) { return WithPlot(AnalyseFile(files[index], &progress), plots, index); },
       [&](size_t index) { return std::make_pair(files[index], std::string()); });
   return FinishRun(&printer, &progress, failed);
 }

@@ -1,6 +1,5 @@
 #include "cli/channel_layout.h"
 
-#include <ebur128.h>
 #include <sndfile.h>
 
 #include <algorithm>
@@ -25,38 +24,35 @@ constexpr int kMaskBits = static_cast<int>(std::size(kMaskSpeakers));
 struct Speaker {
   int role;
   const char* name;
-  int loudness;  // libebur128's channel
 };
 
-// Side speakers sit at 90 degrees; back speakers at 110 in a 5.1 layout, 135 when there are side
-// speakers too (7.1); BS.1770 weights the ones between 60 and 120 degrees by 1.41.
 constexpr Speaker kSpeakers[] = {
-    {SF_CHANNEL_MAP_MONO, "M", EBUR128_CENTER},
-    {SF_CHANNEL_MAP_LEFT, "FL", EBUR128_LEFT},
-    {SF_CHANNEL_MAP_RIGHT, "FR", EBUR128_RIGHT},
-    {SF_CHANNEL_MAP_CENTER, "FC", EBUR128_CENTER},
-    {SF_CHANNEL_MAP_FRONT_LEFT, "FL", EBUR128_LEFT},
-    {SF_CHANNEL_MAP_FRONT_RIGHT, "FR", EBUR128_RIGHT},
-    {SF_CHANNEL_MAP_FRONT_CENTER, "FC", EBUR128_CENTER},
-    {SF_CHANNEL_MAP_REAR_CENTER, "BC", EBUR128_Mp180},
-    {SF_CHANNEL_MAP_REAR_LEFT, "BL", EBUR128_Mp110},
-    {SF_CHANNEL_MAP_REAR_RIGHT, "BR", EBUR128_Mm110},
-    {SF_CHANNEL_MAP_LFE, "LFE", EBUR128_UNUSED},
-    {SF_CHANNEL_MAP_FRONT_LEFT_OF_CENTER, "FLC", EBUR128_LEFT},
-    {SF_CHANNEL_MAP_FRONT_RIGHT_OF_CENTER, "FRC", EBUR128_RIGHT},
-    {SF_CHANNEL_MAP_SIDE_LEFT, "SL", EBUR128_Mp090},
-    {SF_CHANNEL_MAP_SIDE_RIGHT, "SR", EBUR128_Mm090},
-    {SF_CHANNEL_MAP_TOP_CENTER, "TC", EBUR128_Tp000},
-    {SF_CHANNEL_MAP_TOP_FRONT_LEFT, "TFL", EBUR128_Up030},
-    {SF_CHANNEL_MAP_TOP_FRONT_RIGHT, "TFR", EBUR128_Um030},
-    {SF_CHANNEL_MAP_TOP_FRONT_CENTER, "TFC", EBUR128_Up000},
-    {SF_CHANNEL_MAP_TOP_REAR_LEFT, "TBL", EBUR128_Up135},
-    {SF_CHANNEL_MAP_TOP_REAR_RIGHT, "TBR", EBUR128_Um135},
-    {SF_CHANNEL_MAP_TOP_REAR_CENTER, "TBC", EBUR128_Up180},
-    {SF_CHANNEL_MAP_AMBISONIC_B_W, "W", EBUR128_CENTER},
-    {SF_CHANNEL_MAP_AMBISONIC_B_X, "X", EBUR128_CENTER},
-    {SF_CHANNEL_MAP_AMBISONIC_B_Y, "Y", EBUR128_CENTER},
-    {SF_CHANNEL_MAP_AMBISONIC_B_Z, "Z", EBUR128_CENTER},
+    {SF_CHANNEL_MAP_MONO, "M"},
+    {SF_CHANNEL_MAP_LEFT, "FL"},
+    {SF_CHANNEL_MAP_RIGHT, "FR"},
+    {SF_CHANNEL_MAP_CENTER, "FC"},
+    {SF_CHANNEL_MAP_FRONT_LEFT, "FL"},
+    {SF_CHANNEL_MAP_FRONT_RIGHT, "FR"},
+    {SF_CHANNEL_MAP_FRONT_CENTER, "FC"},
+    {SF_CHANNEL_MAP_REAR_CENTER, "BC"},
+    {SF_CHANNEL_MAP_REAR_LEFT, "BL"},
+    {SF_CHANNEL_MAP_REAR_RIGHT, "BR"},
+    {SF_CHANNEL_MAP_LFE, "LFE"},
+    {SF_CHANNEL_MAP_FRONT_LEFT_OF_CENTER, "FLC"},
+    {SF_CHANNEL_MAP_FRONT_RIGHT_OF_CENTER, "FRC"},
+    {SF_CHANNEL_MAP_SIDE_LEFT, "SL"},
+    {SF_CHANNEL_MAP_SIDE_RIGHT, "SR"},
+    {SF_CHANNEL_MAP_TOP_CENTER, "TC"},
+    {SF_CHANNEL_MAP_TOP_FRONT_LEFT, "TFL"},
+    {SF_CHANNEL_MAP_TOP_FRONT_RIGHT, "TFR"},
+    {SF_CHANNEL_MAP_TOP_FRONT_CENTER, "TFC"},
+    {SF_CHANNEL_MAP_TOP_REAR_LEFT, "TBL"},
+    {SF_CHANNEL_MAP_TOP_REAR_RIGHT, "TBR"},
+    {SF_CHANNEL_MAP_TOP_REAR_CENTER, "TBC"},
+    {SF_CHANNEL_MAP_AMBISONIC_B_W, "W"},
+    {SF_CHANNEL_MAP_AMBISONIC_B_X, "X"},
+    {SF_CHANNEL_MAP_AMBISONIC_B_Y, "Y"},
+    {SF_CHANNEL_MAP_AMBISONIC_B_Z, "Z"},
 };
 
 const Speaker* FindSpeaker(int role) {
@@ -217,8 +213,9 @@ std::string DescribeChannel(const ChannelLayout& layout, int index) {
   return text;
 }
 
-std::vector<int> LoudnessChannels(const ChannelLayout& layout, int channels) {
-  std::vector<int> result(static_cast<size_t>(channels), EBUR128_CENTER);
+std::vector<host::ChannelRole> LoudnessRoles(const ChannelLayout& layout, int channels) {
+  using host::ChannelRole;
+  std::vector<ChannelRole> roles(static_cast<size_t>(std::max(channels, 0)), ChannelRole::Front);
   ChannelLayout measured = layout;
   if (!measured.Known() || static_cast<int>(measured.roles.size()) != channels) {
     measured = {};
@@ -228,16 +225,18 @@ std::vector<int> LoudnessChannels(const ChannelLayout& layout, int channels) {
     return role == SF_CHANNEL_MAP_SIDE_LEFT || role == SF_CHANNEL_MAP_SIDE_RIGHT;
   });
   for (size_t c = 0; c < measured.roles.size(); ++c) {
-    const int role = measured.roles[c];
-    const Speaker* speaker = FindSpeaker(role);
-    int channel = speaker != nullptr ? speaker->loudness : EBUR128_CENTER;
-    if (hasSides && role == SF_CHANNEL_MAP_REAR_LEFT) channel = EBUR128_Mp135;
-    if (hasSides && role == SF_CHANNEL_MAP_REAR_RIGHT) channel = EBUR128_Mm135;
-    result[c] = channel;
+    switch (measured.roles[c]) {
+      case SF_CHANNEL_MAP_LFE: roles[c] = ChannelRole::LowFrequency; break;
+      case SF_CHANNEL_MAP_SIDE_LEFT:
+      case SF_CHANNEL_MAP_SIDE_RIGHT: roles[c] = ChannelRole::Surround; break;
+      case SF_CHANNEL_MAP_REAR_LEFT:
+      case SF_CHANNEL_MAP_REAR_RIGHT: roles[c] = hasSides ? ChannelRole::Front : ChannelRole::Surround; break;
+      default: break;
+    }
   }
-  // A single channel is the whole programme: weighted 1, as a mono file is meant.
-  if (channels == 1) result[0] = EBUR128_CENTER;
-  return result;
+  // A single channel is the whole programme, weighted 1 as a mono file is meant.
+  if (channels == 1) roles[0] = ChannelRole::Front;
+  return roles;
 }
 
 }  // namespace tessil::cli

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "host/loudness_meter.h"
+
 namespace tessil::cli {
 
 struct ChannelLayout {
@@ -53,9 +55,10 @@ std::string ChannelName(const ChannelLayout& layout, int index);
 // "channel 3 (FC)" or "channel 3": how messages name a channel.
 std::string DescribeChannel(const ChannelLayout& layout, int index);
 
-// The libebur128 channel (enum channel) each channel is measured as: the weights of ITU-R
-// BS.1770 by position, the LFE left out. An unspecified layout is measured as WAV's default
-// order (the mask's first bits: a six-channel file as 5.1).
-std::vector<int> LoudnessChannels(const ChannelLayout& layout, int channels);
+// Where each channel plays, for its ITU-R BS.1770 weight: side surrounds and 5.1's back pair
+// (90 to 120 degrees) 1.41, a back pair beside side surrounds (135 degrees, as in 7.1) 1.0 like
+// the front, the LFE left out. An unspecified layout is measured as WAV's default order (the
+// mask's first bits: a six-channel file as 5.1).
+std::vector<host::ChannelRole> LoudnessRoles(const ChannelLayout& layout, int channels);
 
 }  // namespace tessil::cli

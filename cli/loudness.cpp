@@ -1,46 +1,48 @@
 #include "cli/loudness.h"
 
-#include <ebur128.h>
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 
 namespace tessil::cli {
 
 namespace {
 
-// Audio reaches the thread in chunks of about a third of a second: large enough that handing
-// them over costs next to nothing, small enough to keep the thread busy alongside the stream. A
-// producer that runs more than about 20 s of 48 kHz stereo ahead (8 MiB) waits, so memory stays
-// bounded; up to there a meter that yields to the stream can fall behind and catch up. Files with
-// more channels get fewer chunks, so that the bound holds in bytes whatever the channel count.
+// Audio reaches the thread in chunks of about a third of a second of 48 kHz stereo: large enough
+// that handing them over costs next to nothing, small enough to keep the thread busy alongside
+// the stream. About 20 s of 48 kHz stereo (8 MiB, 10 MiB at most) wait in the queue, so memory
+// stays bounded; up to there a meter thread that lost its core for a while can fall behind and
+// catch up. Files with more channels get shorter chunks, so the bound holds in bytes.
 constexpr size_t kChunkSamples = 16384 * 2;
 constexpr size_t kMaximumQueuedSamples = 64 * kChunkSamples;
-constexpr int kMeterNice = 10;
 
-double Decibels(double linear) {
-  return linear > 0.0 ? 20.0 * std::log10(linear) : -std::numeric_limits<double>::infinity();
-}
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
 
 }  // namespace
 
-LoudnessMeter::LoudnessMeter(int channels, int sampleRate, bool enabled, const std::vector<int>& loudnessChannels)
+LoudnessMeter::LoudnessMeter(int channels, int sampleRate, bool enabled, std::vector<host::ChannelRole> roles)
     : channels_(channels),
-      chunkFrames_(std::max<size_t>(256, kChunkSamples / static_cast<size_t>(std::max(channels, 1)))),
-      peaks_(enabled ? channels : 0, sampleRate) {
-  if (!enabled) return;
-  state_ = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(sampleRate),
-                        EBUR128_MODE_I | EBUR128_MODE_LRA);
-  for (size_t c = 0; state_ != nullptr && c < loudnessChannels.size(); ++c) {
-    ebur128_set_channel(state_, static_cast<unsigned>(c), loudnessChannels[c]);
+      sampleRate_(sampleRate),
+      chunkFrames_(std::max<size_t>(256, kChunkSamples / static_cast<size_t>(std::max(channels, 1)))) {
+  if (!enabled || channels <= 0) return;
+  if (roles.empty()) roles = host::DefaultChannelRoles(channels);
+  if (roles.size() != static_cast<size_t>(channels)) {
+    throw std::invalid_argument("loudness meter: " + std::to_string(roles.size()) + " channel roles for " +
+                                std::to_string(channels) + " channels");
   }
-  if (state_ == nullptr) return;
+  try {
+    loudness_ = std::make_unique<host::ProgrammeLoudness>(sampleRate, std::move(roles));
+  } catch (const std::invalid_argument&) {
+    return;  // a rate the meter cannot measure: the figures say so
+  }
+  peaks_ = std::make_unique<host::TruePeakMeter>(channels, sampleRate);
   // Room for every chunk that can be in flight, so that the meter's thread never allocates: out
   // of memory there could not be reported.
-  spare_.reserve(std::max<size_t>(2, kMaximumQueuedSamples / (chunkFrames_ * static_cast<size_t>(channels_))) + 2);
+  spare_.reserve(std::max<size_t>(2, kMaximumQueuedSamples / (chunkFrames_ * static_cast<size_t>(channels_))) + 4);
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -51,11 +53,10 @@ LoudnessMeter::~LoudnessMeter() {
   }
   changed_.notify_all();
   if (thread_.joinable()) thread_.join();
-  if (state_ != nullptr) ebur128_destroy(&state_);
 }
 
 void LoudnessMeter::AddHost(const float* host, size_t frames, int hostBits) {
-  if (state_ == nullptr || frames == 0) return;
+  if (!loudness_ || frames == 0) return;
   // Scaling by a power of two is exact, so it is done while copying: one pass over the samples.
   const float scale = std::ldexp(1.0f, 1 - hostBits);
   const size_t channels = static_cast<size_t>(channels_);
@@ -63,8 +64,8 @@ void LoudnessMeter::AddHost(const float* host, size_t frames, int hostBits) {
     const size_t count = std::min(frames, chunkFrames_ - filling_.frames);
     const size_t start = filling_.frames * channels;
     const size_t samples = count * channels;
-    if (filling_.samples.size() < chunkFrames_ * channels) filling_.samples.resize(chunkFrames_ * channels);
-    float* to = filling_.samples.data() + start;
+    if (!filling_.samples) filling_.samples.reset(new float[chunkFrames_ * channels]);
+    float* to = filling_.samples.get() + start;
     for (size_t i = 0; i < samples; ++i) to[i] = host[i] * scale;
     filling_.frames += count;
     host += samples;
@@ -76,8 +77,6 @@ void LoudnessMeter::AddHost(const float* host, size_t frames, int hostBits) {
 void LoudnessMeter::HandOver() {
   if (filling_.frames == 0) return;
   std::unique_lock<std::mutex> lock(mutex_);
-  const size_t most = std::max<size_t>(2, kMaximumQueuedSamples / (chunkFrames_ * static_cast<size_t>(channels_)));
-  changed_.wait(lock, [&] { return queue_.size() < most; });
   queue_.push_back(std::move(filling_));
   filling_ = Chunk{};
   if (!spare_.empty()) {
@@ -85,24 +84,44 @@ void LoudnessMeter::HandOver() {
     spare_.pop_back();
   }
   filling_.frames = 0;
+  changed_.notify_all();
+  // A meter thread that cannot keep up (a machine busy with other work) is not waited for: the
+  // stream measures the oldest chunks itself until the queue is back within its bound. While
+  // the thread is inside a chunk (and may have lost its core there), a few more chunks may
+  // queue before the stream waits for it.
+  const size_t most = std::max<size_t>(2, kMaximumQueuedSamples / (chunkFrames_ * static_cast<size_t>(channels_)));
+  while (queue_.size() > most && !(busy_ && queue_.size() <= most + most / 4)) MeasureHere(lock);
+}
+
+void LoudnessMeter::MeasureHere(std::unique_lock<std::mutex>& lock) {
+  if (busy_) {
+    // The meter thread is inside a chunk, a few milliseconds of work: the only wait there is.
+    const Clock::time_point start = Clock::now();
+    changed_.wait(lock, [this] { return !busy_; });
+    waitSeconds_ += Seconds(Clock::now() - start);
+    return;
+  }
+  Chunk chunk = std::move(queue_.front());
+  queue_.pop_front();
+  busy_ = true;
   lock.unlock();
+  Measure(chunk);
+  lock.lock();
+  busy_ = false;
+  spare_.push_back(std::move(chunk));
   changed_.notify_all();
 }
 
 void LoudnessMeter::Run() {
-  // Measuring yields to the stream: on a machine with fewer cores than threads, a stream slowed by
-  // its meters would starve them in turn and leave a core idle. A meter that falls behind catches
-  // up once the stream is done or waits for it.
-  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kMeterNice);
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-    if (queue_.empty()) return;  // stopping, with nothing left
+    changed_.wait(lock, [this] { return stopping_ || (!queue_.empty() && !busy_); });
+    if (stopping_) return;  // nobody will ask for the figures
+    // One chunk at a time, in order, by whichever thread gets to it first.
     Chunk chunk = std::move(queue_.front());
     queue_.pop_front();
     busy_ = true;
     lock.unlock();
-    changed_.notify_all();
     Measure(chunk);
     lock.lock();
     busy_ = false;
@@ -111,29 +130,73 @@ void LoudnessMeter::Run() {
   }
 }
 
-void LoudnessMeter::Measure(Chunk& chunk) {
-  ebur128_add_frames_float(state_, chunk.samples.data(), chunk.frames);
-  peaks_.AddInterleaved(chunk.samples.data(), chunk.frames);
+// The chunk in pieces that end where the meter's steps end, so that each step's figures join
+// the series.
+void LoudnessMeter::Measure(const Chunk& chunk) {
+  const host::LoudnessMeter& meter = loudness_->Meter();
+  const float* samples = chunk.samples.get();
+  size_t left = chunk.frames;
+  while (left > 0) {
+    const size_t count = std::min(left, meter.FramesToNextStep());
+    loudness_->AddInterleaved(samples, count);
+    peaks_->AddInterleaved(samples, count);
+    stepPeak_ = std::max(stepPeak_, peaks_->BlockTruePeak());
+    samples += count * static_cast<size_t>(channels_);
+    left -= count;
+    if (meter.FramesToNextStep() == meter.StepFrames()) {
+      series_.AddStep(meter.MomentaryLufs(), meter.ShortTermLufs(), stepPeak_);
+      stepPeak_ = 0.0;
+    }
+  }
 }
 
 LoudnessFigures LoudnessMeter::Figures() {
   LoudnessFigures figures;
-  if (state_ == nullptr) return figures;
+  if (!loudness_) return figures;
   HandOver();
   {
+    // What the thread has not measured yet is measured here.
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return queue_.empty() && !busy_; });
+    while (!queue_.empty() || busy_) MeasureHere(lock);
   }
   figures.measured = true;
-  double value = 0.0;
-  figures.integratedLufs = ebur128_loudness_global(state_, &value) == EBUR128_SUCCESS
-                               ? value
-                               : -std::numeric_limits<double>::infinity();
-  figures.rangeLu = ebur128_loudness_range(state_, &value) == EBUR128_SUCCESS ? value : 0.0;
-  figures.samplePeakDbfs = Decibels(peaks_.SamplePeak());
-  figures.truePeakDbtp = Decibels(peaks_.TruePeak());
-  for (int c = 0; c < channels_; ++c) figures.channelTruePeakDbtp.push_back(Decibels(peaks_.ChannelTruePeak(c)));
+  figures.integratedLufs = loudness_->IntegratedLufs();
+  figures.rangeLu = loudness_->RangeLu();
+  figures.samplePeakDbfs = host::PeakDecibels(peaks_->SamplePeak());
+  figures.truePeakDbtp = host::PeakDecibels(peaks_->TruePeak());
+  for (int c = 0; c < channels_; ++c) figures.channelTruePeakDbtp.push_back(host::PeakDecibels(peaks_->ChannelTruePeak(c)));
+  figures.series = series_.Series(static_cast<double>(loudness_->Meter().StepFrames()) / sampleRate_);
+  figures.waitSeconds = waitSeconds_;
   return figures;
+}
+
+void SeriesRecorder::AddStep(double momentaryLufs, double shortTermLufs, double truePeak) {
+  pendingPeak_ = std::max(pendingPeak_, truePeak);
+  if (++pendingSteps_ < stepsPerPoint_) return;
+  series_.momentary.push_back(static_cast<float>(momentaryLufs));
+  series_.shortTerm.push_back(static_cast<float>(shortTermLufs));
+  series_.truePeak.push_back(static_cast<float>(host::PeakDecibels(pendingPeak_)));
+  pendingSteps_ = 0;
+  pendingPeak_ = 0.0;
+  if (series_.shortTerm.size() < LoudnessSeries::kMaximumPoints) return;
+  // Point i ends at step (i + 1) * n; the odd points end at whole multiples of 2n, and the peaks
+  // of each pair combine.
+  const size_t kept = series_.shortTerm.size() / 2;
+  for (size_t j = 0; j < kept; ++j) {
+    series_.momentary[j] = series_.momentary[2 * j + 1];
+    series_.shortTerm[j] = series_.shortTerm[2 * j + 1];
+    series_.truePeak[j] = std::max(series_.truePeak[2 * j], series_.truePeak[2 * j + 1]);
+  }
+  series_.momentary.resize(kept);
+  series_.shortTerm.resize(kept);
+  series_.truePeak.resize(kept);
+  stepsPerPoint_ *= 2;
+}
+
+LoudnessSeries SeriesRecorder::Series(double stepSeconds) const {
+  LoudnessSeries series = series_;
+  series.hopSeconds = stepSeconds * static_cast<double>(stepsPerPoint_);
+  return series;
 }
 
 }  // namespace tessil::cli

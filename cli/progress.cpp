@@ -11,9 +11,8 @@ namespace {
 
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 constexpr auto kLineInterval = std::chrono::seconds(1);
-// Before this much of the work, or this early, an estimate of the time left would be noise.
-constexpr double kEstimateFrom = 0.01;
-constexpr auto kEstimateAfter = std::chrono::seconds(1);
+// Before this much of the work an estimate of the time left would be noise.
+constexpr double kEstimateFrom = 0.02;
 constexpr int kBarWidth = 30;
 
 std::string Clock(double seconds) {
@@ -64,6 +63,13 @@ void Progress::Advance(int64_t frames) {
   DrawLocked();
 }
 
+void Progress::PassStarted() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!lines_ || finished_ || doneFrames_ == 0) return;
+  lastLine_ = std::chrono::steady_clock::now();
+  PrintLineLocked();
+}
+
 void Progress::FileDone() {
   std::lock_guard<std::mutex> lock(mutex_);
   ++filesDone_;
@@ -94,7 +100,7 @@ double Progress::FractionLocked() const {
 
 std::string Progress::TimeLeftLocked(double fraction) const {
   const auto elapsed = std::chrono::steady_clock::now() - start_;
-  if (fraction < kEstimateFrom || elapsed < kEstimateAfter) return {};
+  if (fraction < kEstimateFrom) return {};
   const double seconds = std::chrono::duration<double>(elapsed).count();
   return ", " + Clock(seconds * (1.0 - fraction) / fraction) + " left";
 }

@@ -2,7 +2,7 @@
 // bar on stderr is taken down before any of them is printed and never shares a line with them.
 // The bar draws only when stderr is a terminal and the run lasts long enough to be worth
 // watching, with the time left once it can be told. Where stderr is a pipe or a log, --progress
-// prints a line now and then instead. The work grows as files are opened (no input is opened
+// prints a line about once a second, as each further pass begins and as each file is done. The work grows as files are opened (no input is opened
 // twice to measure it) and as passes are added: a --target search streams a file several times.
 #pragma once
 
@@ -29,6 +29,8 @@ class Progress {
   // More (or, when negative, less) work than the files' lengths: further passes over a file.
   void AddWork(int64_t frames);
   void Advance(int64_t frames);
+  // Another pass over a file begins: a progress line says so, whatever the time since the last.
+  void PassStarted();
   void FileDone();
   // Prints `text` as it is (with its own line ends) to `stream`, the bar out of the way.
   void Print(std::FILE* stream, const std::string& text);

@@ -141,7 +141,10 @@ class FilePasses {
   // `gainDb` (on every channel), into the meters and, when given, `writer`.
   PassResult Run(ITessilManager* manager, const PassMeters& meters, double gainDb, AudioWriter* writer) {
     ThrowIfInterrupted();
-    if (passes_++ > 0) reader_->Rewind();
+    if (passes_++ > 0) {
+      reader_->Rewind();
+      if (context_.progress != nullptr) context_.progress->PassStarted();
+    }
     if (passes_ > expectedPasses_) ExpectPasses(passes_);
     DriverStream driver(manager, job_.input, shape_, context_.lookaheadActive);
     const auto channels = static_cast<size_t>(shape_.channels);
@@ -337,8 +340,8 @@ class FileRender {
         outputFormat_(ChooseOutputFormat(container, options_.encoding, reader->Format(), job.output)),
         promises_(!std::isnan(options_.targetLufs) || !std::isnan(options_.ceilingDbtp)),
         measureFile_(IsLossyFormat(outputFormat_) && !IsStandardStream(job.output)),
-        loudnessChannels_(LoudnessChannels(layout_, channels_)),
-        before_(channels_, shape_.rate, options_.report, loudnessChannels_),
+        loudnessRoles_(LoudnessRoles(layout_, channels_)),
+        before_(channels_, shape_.rate, options_.report, loudnessRoles_),
         passes_(context, job, reader, shape_),
         managers_(context),
         aimLufs_(options_.targetLufs),
@@ -368,7 +371,7 @@ class FileRender {
   void Stream() {
     std::string missed;
     for (int attempt = 0;; ++attempt) {
-      LoudnessMeter after(channels_, shape_.rate, options_.report || promises_, loudnessChannels_);
+      LoudnessMeter after(channels_, shape_.rate, options_.report || promises_, loudnessRoles_);
       output_ = Pass(choice_.trial.level, measureFile_ ? nullptr : &after, choice_.hostGainDb, writer_.get());
       AudioWriter::FrameSink readBack;
       if (measureFile_ && (options_.report || promises_)) {
@@ -458,7 +461,7 @@ class FileRender {
   // same output, so a second plan reuses what the first one measured.
   TrialFigures Trial(int level) {
     if (const auto known = trials_.find(level); known != trials_.end()) return known->second;
-    LoudnessMeter measured(channels_, shape_.rate, true, loudnessChannels_);
+    LoudnessMeter measured(channels_, shape_.rate, true, loudnessRoles_);
     Pass(level, &measured, 0.0, nullptr);
     ++trialPasses_;
     const LoudnessFigures figures = measured.Figures();
@@ -498,7 +501,7 @@ class FileRender {
   int outputFormat_;
   bool promises_;
   bool measureFile_;
-  std::vector<int> loudnessChannels_;
+  std::vector<host::ChannelRole> loudnessRoles_;
   LoudnessMeter before_;
   FilePasses passes_;
   TrialManagers managers_;
@@ -537,7 +540,7 @@ FileReport AnalyseFile(const std::string& path, Progress* progress) {
   const int bits = DefaultHostBits(reader.Format());
   const int channels = reader.Channels();
   const ChannelLayout& layout = reader.Layout();
-  LoudnessMeter meter(channels, reader.SampleRate(), true, LoudnessChannels(layout, channels));
+  LoudnessMeter meter(channels, reader.SampleRate(), true, LoudnessRoles(layout, channels));
   const size_t chunk = std::max<size_t>(256, 131072 / static_cast<size_t>(channels));
   std::vector<float> buffer(chunk * static_cast<size_t>(channels));
   InputRepairs repairs;

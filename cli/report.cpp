@@ -1,5 +1,6 @@
 #include "cli/report.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -77,7 +78,94 @@ std::string JsonStrings(const std::vector<std::string>& texts) {
   return json + "]";
 }
 
+// One series moved to a hop `factor` times its own: each point the one ending at the same time,
+// the true peak the highest of the points it covers.
+LoudnessSeries Coarser(const LoudnessSeries& series, size_t factor, size_t points) {
+  if (factor == 1) return series;
+  LoudnessSeries coarse;
+  coarse.hopSeconds = series.hopSeconds * static_cast<double>(factor);
+  for (size_t j = 0; j < points; ++j) {
+    const size_t last = (j + 1) * factor - 1;
+    coarse.momentary.push_back(series.momentary[last]);
+    coarse.shortTerm.push_back(series.shortTerm[last]);
+    coarse.truePeak.push_back(*std::max_element(series.truePeak.begin() + static_cast<std::ptrdiff_t>(j * factor),
+                                                series.truePeak.begin() + static_cast<std::ptrdiff_t>(last + 1)));
+  }
+  return coarse;
+}
+
+bool AboveFloor(float lufs) { return lufs >= kLoudnessFloorLufs; }
+
+std::string JsonLoudness(const std::vector<float>& values) {
+  std::string json = "[";
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (i > 0) json += ", ";
+    json += std::isfinite(values[i]) && values[i] >= kLoudnessFloorLufs ? Format("%.2f", values[i]) : "null";
+  }
+  return json + "]";
+}
+
+std::string JsonDecibels(const std::vector<float>& values) {
+  std::string json = "[";
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (i > 0) json += ", ";
+    json += std::isfinite(values[i]) ? Format("%.2f", values[i]) : "null";
+  }
+  return json + "]";
+}
+
+std::string JsonPlot(const FileReport& report) {
+  return report.plot.empty() ? std::string("null") : JsonString(report.plot);
+}
+
+std::string JsonOverTime(const FileReport& report) {
+  if (!report.before.measured) return "null";
+  const LoudnessOverTime overTime = SeriesOverTime(report);
+  std::string json = "{\"hop_seconds\": " + Format("%.9g", overTime.hopSeconds) +
+                     ", \"input_short_term\": " + JsonLoudness(overTime.input.shortTerm) +
+                     ", \"input_momentary\": " + JsonLoudness(overTime.input.momentary);
+  if (!report.analysisOnly) {
+    json += ", \"output_short_term\": " + JsonLoudness(overTime.output.shortTerm) +
+            ", \"output_momentary\": " + JsonLoudness(overTime.output.momentary) +
+            ", \"output_true_peak\": " + JsonDecibels(overTime.output.truePeak) +
+            ", \"level_change\": " + JsonDecibels(overTime.levelChange);
+  } else {
+    json += ", \"input_true_peak\": " + JsonDecibels(overTime.input.truePeak);
+  }
+  return json + "}";
+}
+
 }  // namespace
+
+LoudnessOverTime SeriesOverTime(const FileReport& report) {
+  LoudnessOverTime overTime;
+  const LoudnessSeries& input = report.before.series;
+  const LoudnessSeries& output = report.after.series;
+  if (report.analysisOnly || !report.after.measured || output.hopSeconds <= 0.0 || input.hopSeconds <= 0.0) {
+    overTime.hopSeconds = input.hopSeconds;
+    overTime.input = input;
+    return overTime;
+  }
+  // Hops are the same step times a power of two; the finer side is sampled at the coarser's.
+  const double hop = std::max(input.hopSeconds, output.hopSeconds);
+  const auto factor = [&](const LoudnessSeries& series) {
+    return static_cast<size_t>(std::llround(hop / series.hopSeconds));
+  };
+  const size_t points = std::min(input.shortTerm.size() / factor(input), output.shortTerm.size() / factor(output));
+  overTime.hopSeconds = hop;
+  overTime.input = Coarser(input, factor(input), points);
+  overTime.output = Coarser(output, factor(output), points);
+  for (LoudnessSeries* side : {&overTime.input, &overTime.output}) {
+    side->momentary.resize(points);
+    side->shortTerm.resize(points);
+    side->truePeak.resize(points);
+  }
+  for (size_t i = 0; i < points; ++i) {
+    const float in = overTime.input.shortTerm[i], out = overTime.output.shortTerm[i];
+    overTime.levelChange.push_back(AboveFloor(in) && AboveFloor(out) ? out - in : NAN);
+  }
+  return overTime;
+}
 
 double FileReport::DurationSeconds() const {
   return sampleRate > 0 ? static_cast<double>(frames) / sampleRate : 0.0;
@@ -148,6 +236,7 @@ std::string TextReport(const FileReport& report) {
   row("sample peak", &LoudnessFigures::samplePeakDbfs, "dBFS");
   row("true peak", &LoudnessFigures::truePeakDbtp, "dBTP");
   for (const std::string& note : report.notes) text.append("  note: ").append(note).append("\n");
+  if (!report.plot.empty()) text += "  picture: " + report.plot + "\n";
   if (!analysis) text += "  written as " + report.outputFormat + "\n";
   return text;
 }
@@ -161,7 +250,8 @@ std::string JsonReport(const FileReport& report) {
            ", \"frames\": " + std::to_string(report.frames) + ", \"declared_frames\": " + DeclaredJson(report) +
            ", \"warnings\": " + JsonStrings(report.warnings) + ", \"notes\": " + JsonStrings(report.notes) +
            ", \"duration_seconds\": " + JsonNumber(report.DurationSeconds()) +
-           ", \"input_loudness\": " + JsonFigures(report.before) + "}";
+           ", \"input_loudness\": " + JsonFigures(report.before) +
+           ", \"loudness_over_time\": " + JsonOverTime(report) + ", \"plot\": " + JsonPlot(report) + "}";
   }
   std::string settings = "[";
   for (size_t i = 0; i < report.settings.size(); ++i) settings += (i > 0 ? ", " : "") + JsonString(report.settings[i]);
@@ -200,7 +290,10 @@ std::string JsonReport(const FileReport& report) {
          ", \"wall_seconds\": " + JsonNumber(report.wallSeconds) +
          ", \"realtime_factor\": " + JsonNumber(report.RealtimeFactor()) +
          ", \"input_loudness\": " + JsonFigures(report.before) +
-         ", \"output_loudness\": " + JsonFigures(report.after) + "}";
+         ", \"meter_wait_seconds\": " + JsonNumber(report.before.waitSeconds + report.after.waitSeconds) +
+         ", \"input_loudness\": " + JsonFigures(report.before) +
+         ", \"output_loudness\": " + JsonFigures(report.after) +
+         ", \"loudness_over_time\": " + JsonOverTime(report) + ", \"plot\": " + JsonPlot(report) + "}";
 }
 
 std::string JsonString(const std::string& text) {

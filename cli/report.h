@@ -45,10 +45,25 @@ struct FileReport {
   bool outputMeasuredFromFile = false;  // lossy output: figures of the decoded file
   std::vector<std::string> warnings;    // also printed on stderr
   std::vector<std::string> notes;       // why a figure is missing; in the report only
+  std::string plot;                     // the picture drawn (--plot), if any
 
   double DurationSeconds() const;
   double RealtimeFactor() const;  // audio seconds per second of processing; inf when too fast to time
 };
+
+// Both sides' loudness over time on one hop (the coarser of the two, should they differ), and
+// the level change between them: output minus input short-term loudness, NaN where either is
+// below the meter's floor. For an analysis, the input alone.
+struct LoudnessOverTime {
+  double hopSeconds = 0.0;
+  LoudnessSeries input;
+  LoudnessSeries output;
+  std::vector<float> levelChange;
+};
+LoudnessOverTime SeriesOverTime(const FileReport& report);
+
+// Loudness below this is shown as missing (null in JSON, a gap in pictures): the absolute gate.
+inline constexpr double kLoudnessFloorLufs = -70.0;
 
 std::string TextReport(const FileReport& report);
 std::string JsonReport(const FileReport& report);

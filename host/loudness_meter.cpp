@@ -39,30 +39,38 @@ struct InterleavedSource {
   static size_t Stride(size_t channels) { return channels; }
 };
 
-// Sum of squares of the K-weighted samples x[0], x[stride], ... x[(count-1) stride].
-// The feedback terms are subtracted oldest first: the newest state, which the previous sample
-// has only just produced, then enters last and the recursion waits on one multiply and one
-// subtraction per sample instead of four of each.
-double FilterSquares(const float* x, size_t stride, size_t count, const KWeighting& k,
-                     double* state) {
-  const double b0 = k.b[0], b1 = k.b[1], b2 = k.b[2], b3 = k.b[3], b4 = k.b[4];
-  const double a1 = k.a[1], a2 = k.a[2], a3 = k.a[3], a4 = k.a[4];
-  double v1 = state[0], v2 = state[1], v3 = state[2], v4 = state[3];
-  double sum = 0.0;
+// Sums of squares of two channels' K-weighted samples x0[0], x0[stride], ... and x1[0], ...,
+// side by side in the two lanes of a vector, so that both share the recursion's wait. The
+// feedback terms are subtracted oldest first: the newest state, which the previous sample has
+// only just produced, then enters last, and each sample waits on one multiply and one
+// subtraction instead of four of each.
+typedef double Pair __attribute__((vector_size(16)));
+
+void FilterSquaresPair(const float* x0, const float* x1, size_t stride, size_t count, const KWeighting& k,
+                       double* state0, double* state1, double* sum0, double* sum1) {
+  const Pair b0 = {k.b[0], k.b[0]}, b1 = {k.b[1], k.b[1]}, b2 = {k.b[2], k.b[2]}, b3 = {k.b[3], k.b[3]},
+             b4 = {k.b[4], k.b[4]};
+  const Pair a1 = {k.a[1], k.a[1]}, a2 = {k.a[2], k.a[2]}, a3 = {k.a[3], k.a[3]}, a4 = {k.a[4], k.a[4]};
+  Pair v1 = {state0[0], state1[0]}, v2 = {state0[1], state1[1]}, v3 = {state0[2], state1[2]},
+       v4 = {state0[3], state1[3]};
+  Pair sum = {0.0, 0.0};
   for (size_t i = 0; i < count; ++i) {
-    const double v0 = (((static_cast<double>(x[i * stride]) - a4 * v4) - a3 * v3) - a2 * v2) - a1 * v1;
-    const double y = b0 * v0 + b1 * v1 + b2 * v2 + b3 * v3 + b4 * v4;
+    const Pair x = {static_cast<double>(x0[i * stride]), static_cast<double>(x1[i * stride])};
+    const Pair v0 = (((x - a4 * v4) - a3 * v3) - a2 * v2) - a1 * v1;
+    const Pair y = b0 * v0 + b1 * v1 + b2 * v2 + b3 * v3 + b4 * v4;
     sum += y * y;
     v4 = v3;
     v3 = v2;
     v2 = v1;
     v1 = v0;
   }
-  state[0] = v1;
-  state[1] = v2;
-  state[2] = v3;
-  state[3] = v4;
-  return sum;
+  const Pair* states[4] = {&v1, &v2, &v3, &v4};
+  for (int j = 0; j < 4; ++j) {
+    state0[j] = (*states[j])[0];
+    state1[j] = (*states[j])[1];
+  }
+  *sum0 = sum[0];
+  *sum1 = sum[1];
 }
 
 }  // namespace
@@ -150,8 +158,23 @@ void LoudnessMeter::AddFrom(const Source& source, size_t frames) {
   size_t done = 0;
   while (done < frames) {
     const size_t count = std::min(frames - done, stepFrames_ - stepFill_);
-    for (const int c : measured_) {
-      stepSums_[c] += FilterSquares(source.Channel(c) + done * stride, stride, count, filter_, &states_[4 * c]);
+    size_t m = 0;
+    for (; m + 1 < measured_.size(); m += 2) {
+      const int c0 = measured_[m], c1 = measured_[m + 1];
+      double sum0 = 0.0, sum1 = 0.0;
+      FilterSquaresPair(source.Channel(c0) + done * stride, source.Channel(c1) + done * stride, stride, count, filter_,
+                        &states_[4 * c0], &states_[4 * c1], &sum0, &sum1);
+      stepSums_[c0] += sum0;
+      stepSums_[c1] += sum1;
+    }
+    if (m < measured_.size()) {
+      // A channel without a partner runs in both lanes; the second lane's state is thrown away.
+      const int c = measured_[m];
+      double state[4] = {states_[4 * c], states_[4 * c + 1], states_[4 * c + 2], states_[4 * c + 3]};
+      double sum = 0.0, unused = 0.0;
+      const float* x = source.Channel(c) + done * stride;
+      FilterSquaresPair(x, x, stride, count, filter_, &states_[4 * c], state, &sum, &unused);
+      stepSums_[c] += sum;
     }
     done += count;
     stepFill_ += count;
@@ -166,7 +189,8 @@ void LoudnessMeter::CompleteStep() {
     stepSums_[c] = 0.0;
   }
   for (double& state : states_) {
-    if (std::fabs(state) < kNegligibleState) state = 0.0;
+    // A NaN or an infinity in the input spoils its own step's figures, not every one after it.
+    if (!(std::fabs(state) >= kNegligibleState) || std::isinf(state)) state = 0.0;
   }
   stepEnergies_[steps_ % kShortTermSteps] = energy;
   ++steps_;

@@ -13,7 +13,8 @@
 //
 // Add and every reading are real-time safe: no allocation, no lock, no system call. Figures
 // change once per completed step; before the first 400 ms (3 s) the missing audio counts as
-// silence, as in libebur128. Integrated loudness and loudness range are built on top of this
+// silence, as in libebur128. A NaN or an infinity in the input makes the windows that hold its
+// step NaN or infinite; the meter starts afresh with the next step. Integrated loudness and loudness range are built on top of this
 // meter in host/programme_loudness.h.
 #pragma once
 

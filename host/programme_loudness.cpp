@@ -36,8 +36,9 @@ EnergyHistogram::EnergyHistogram()
     : counts_(kClasses, 0), sums_(kClasses, 0.0), least_(kClasses, 0.0), largest_(kClasses, 0.0) {}
 
 void EnergyHistogram::Add(double energy) {
-  // The gate keeps what libebur128 keeps, compared the same way.
-  if (!(energy >= kAbsoluteGateEnergy)) return;
+  // The gate keeps what libebur128 keeps, compared the same way; steps spoilt by a NaN or an
+  // infinity in the input are left out.
+  if (!(energy >= kAbsoluteGateEnergy) || std::isinf(energy)) return;
   const size_t i = ClassOf(energy);
   least_[i] = counts_[i] == 0 ? energy : std::min(least_[i], energy);
   largest_[i] = counts_[i] == 0 ? energy : std::max(largest_[i], energy);

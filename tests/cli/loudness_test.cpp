@@ -42,22 +42,24 @@ Reference Ebur128(const std::vector<float>& interleaved, int channels, int rate)
 }
 
 TEST(LoudnessMeterThread, FiguresMatchLibebur128WhateverThePieces) {
-  const std::vector<float> nominal = test_support::SynthesizeProgramme(48000, 48000 * 8);
+  // 80 s: added in one call, more than the queue holds, so the caller measures part of it itself.
+  const std::vector<float> nominal = test_support::SynthesizeProgramme(48000, 48000 * 80);
   const Reference reference = Ebur128(nominal, 2, 48000);
   // As a 16-bit host stream: integer scale in, nominal scale measured.
   std::vector<float> host(nominal.size());
   for (size_t i = 0; i < nominal.size(); ++i) host[i] = nominal[i] * 32768.0f;
-  for (size_t piece : {size_t{480}, size_t{1000}, size_t{100000}}) {
+  for (size_t piece : {size_t{480}, size_t{100000}, host.size() / 2}) {
     LoudnessMeter meter(2, 48000);
     for (size_t start = 0; start < host.size() / 2; start += piece) {
       meter.AddHost(host.data() + start * 2, std::min(piece, host.size() / 2 - start), 16);
     }
     const LoudnessFigures figures = meter.Figures();
     ASSERT_TRUE(figures.measured);
-    EXPECT_EQ(figures.integratedLufs, reference.integrated) << piece;
-    EXPECT_EQ(figures.rangeLu, reference.range) << piece;
+    EXPECT_NEAR(figures.integratedLufs, reference.integrated, 0.01) << piece;
+    EXPECT_NEAR(figures.rangeLu, reference.range, 0.05) << piece;
     EXPECT_NEAR(figures.samplePeakDbfs, reference.samplePeakDb, 1e-6) << piece;
     EXPECT_GE(figures.truePeakDbtp, figures.samplePeakDbfs) << piece;
+    EXPECT_EQ(figures.series.shortTerm.size(), 800u) << piece;
   }
   // Silence has no loudness and no peak.
   LoudnessMeter silent(2, 48000);

@@ -238,5 +238,22 @@ TEST(LoudnessMeter, RolesWeightTheChannels) {
   EXPECT_THROW(LoudnessMeter(48000, {}), std::invalid_argument);
 }
 
+TEST(LoudnessMeter, ANotANumberOrAnInfinitySpoilsOnlyTheWindowsThatHoldIt) {
+  const std::vector<float> clean = Tone(48000, 2, 10, -20);
+  for (const float bad : {NAN, INFINITY}) {
+    std::vector<float> spoilt = clean;
+    spoilt[2 * 240000] = bad;  // 5 s in
+    ProgrammeLoudness programme(48000, DefaultChannelRoles(2));
+    ProgrammeLoudness reference(48000, DefaultChannelRoles(2));
+    programme.AddInterleaved(spoilt.data(), 244800);  // to the end of its step
+    EXPECT_FALSE(std::isfinite(programme.Meter().MomentaryLufs()));
+    programme.AddInterleaved(spoilt.data() + 2 * 244800, 480000 - 244800);
+    reference.AddInterleaved(clean.data(), 480000);
+    EXPECT_NEAR(programme.Meter().ShortTermLufs(), reference.Meter().ShortTermLufs(), 1e-6);
+    EXPECT_NEAR(programme.IntegratedLufs(), reference.IntegratedLufs(), 0.01);
+    EXPECT_NEAR(programme.RangeLu(), reference.RangeLu(), 0.05);
+  }
+}
+
 }  // namespace
 }  // namespace tessil::host
