@@ -7,13 +7,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
-#include <memory>
+#include <numbers>
 
 #include "cli/errors.h"
 
@@ -141,7 +142,7 @@ void Grid(cairo_t* cr, const Panel& panel, double valueStep, const char* unit, b
   // The unit beside the axis, turned.
   cairo_save(cr);
   cairo_translate(cr, panel.x - 48, panel.y + panel.height / 2);
-  cairo_rotate(cr, -M_PI / 2);
+  cairo_rotate(cr, -std::numbers::pi / 2);
   Text(cr, unit, 0, 0, 13, kTextColour, Align::Middle);
   cairo_restore(cr);
 }
