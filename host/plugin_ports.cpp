@@ -5,21 +5,29 @@
 
 namespace tessil::host {
 
-const std::vector<ControlPort>& ControlPorts() {
-  static const std::vector<ControlPort> ports = [] {
-    std::vector<ControlPort> list;
-    for (const PropertyInfo& property : PropertyCatalogue()) {
-      for (const PropertyTarget target : TargetsOf(property)) {
-        std::string name = property.name + TargetSuffix(property, target);
-        std::string symbol = name;
-        std::replace(symbol.begin(), symbol.end(), '-', '_');
-        std::replace(symbol.begin(), symbol.end(), '.', '_');
-        list.push_back({&property, target, std::move(name), std::move(symbol)});
-      }
+namespace {
+
+std::vector<ControlPort> ListControlPorts(uint32_t channels) {
+  std::vector<ControlPort> list;
+  for (const PropertyInfo& property : PropertyCatalogue()) {
+    for (const PropertyTarget target : TargetsOf(property)) {
+      if (property.scope != PropertyScope::Stream && target.channel >= channels) continue;
+      std::string name = property.name + TargetSuffix(property, target);
+      std::string symbol = name;
+      std::replace(symbol.begin(), symbol.end(), '-', '_');
+      std::replace(symbol.begin(), symbol.end(), '.', '_');
+      list.push_back({&property, target, std::move(name), std::move(symbol)});
     }
-    return list;
-  }();
-  return ports;
+  }
+  return list;
+}
+
+}  // namespace
+
+const std::vector<ControlPort>& ControlPorts(uint32_t channels) {
+  static const std::vector<ControlPort> mono = ListControlPorts(1);
+  static const std::vector<ControlPort> stereo = ListControlPorts(2);
+  return channels == 1 ? mono : stereo;
 }
 
 int32_t PortValue(const PropertyInfo& property, float value) {

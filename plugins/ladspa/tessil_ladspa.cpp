@@ -1,5 +1,5 @@
-// The LADSPA plugin: one stereo descriptor over the host layer's plugin instance. This is the
-// only file that includes the LADSPA header.
+// The LADSPA plugins, a stereo and a mono descriptor over the host layer's plugin instance. This
+// is the only file that includes the LADSPA header.
 #include <ladspa.h>
 
 #include <cmath>
@@ -18,12 +18,23 @@ namespace tessil::ladspa {
 namespace {
 
 using host::ControlPort;
+using host::HostPort;
+using host::HostPortUnit;
 using host::PropertyInfo;
 using host::PropertyUnit;
 
-// Registered nowhere else: the ID and label hosts and scripts name the plugin by.
-constexpr unsigned long kUniqueId = 7311;
-constexpr const char* kLabel = "tessil";
+// Registered nowhere else: the IDs and labels hosts and scripts name the plugins by.
+struct Identity {
+  uint32_t channels;
+  unsigned long uniqueId;
+  const char* label;
+  const char* name;
+  const char* portNames[4];  // inputs, then outputs
+};
+constexpr Identity kStereo = {2, 7311, "tessil", "Tessil loudness maximiser (stereo)",
+                              {"Input L", "Input R", "Output L", "Output R"}};
+constexpr Identity kMono = {1, 7312, "tessil_mono", "Tessil loudness maximiser (mono)",
+                            {"Input", "Output"}};
 
 using Instance = host::PluginInstance;
 
@@ -40,14 +51,9 @@ bool Logarithmic(const PropertyInfo& property) {
          (property.unit == PropertyUnit::Hundredths && property.clamped);  // Q
 }
 
-LADSPA_PortRangeHintDescriptor DefaultHint(const PropertyInfo& property) {
-  if (property.unit == PropertyUnit::Switch) {
-    return property.defaultValue != 0 ? LADSPA_HINT_DEFAULT_1 : LADSPA_HINT_DEFAULT_0;
-  }
-  const double low = property.minimum;
-  const double high = property.maximum;
+LADSPA_PortRangeHintDescriptor DefaultHint(double low, double high, double defaultValue, bool logarithmic) {
   const auto between = [&](double fraction) {
-    if (Logarithmic(property)) return std::exp(std::log(low) * (1.0 - fraction) + std::log(high) * fraction);
+    if (logarithmic) return std::exp(std::log(low) * (1.0 - fraction) + std::log(high) * fraction);
     return low * (1.0 - fraction) + high * fraction;
   };
   const DefaultChoice choices[] = {
@@ -61,7 +67,7 @@ LADSPA_PortRangeHintDescriptor DefaultHint(const PropertyInfo& property) {
   double distance = INFINITY;
   for (const DefaultChoice& choice : choices) {
     if (choice.value < low || choice.value > high) continue;
-    const double d = std::fabs(std::nearbyint(choice.value) - property.defaultValue);
+    const double d = std::fabs(std::nearbyint(choice.value) - defaultValue);
     if (d < distance) {
       distance = d;
       best = choice.hint;
@@ -70,46 +76,56 @@ LADSPA_PortRangeHintDescriptor DefaultHint(const PropertyInfo& property) {
   return best;
 }
 
+LADSPA_PortRangeHint Hint(const PropertyInfo& property) {
+  if (property.unit == PropertyUnit::Switch) {
+    return {LADSPA_HINT_TOGGLED | (property.defaultValue != 0 ? LADSPA_HINT_DEFAULT_1 : LADSPA_HINT_DEFAULT_0), 0.0f, 0.0f};
+  }
+  return {LADSPA_HINT_BOUNDED_BELOW | LADSPA_HINT_BOUNDED_ABOVE | LADSPA_HINT_INTEGER |
+              DefaultHint(property.minimum, property.maximum, property.defaultValue, Logarithmic(property)) |
+              (Logarithmic(property) ? LADSPA_HINT_LOGARITHMIC : 0),
+          static_cast<LADSPA_Data>(property.minimum), static_cast<LADSPA_Data>(property.maximum)};
+}
+
+LADSPA_PortRangeHint Hint(const HostPort& port) {
+  if (port.unit == HostPortUnit::Switch) {
+    return {LADSPA_HINT_TOGGLED | (port.defaultValue != 0.0f ? LADSPA_HINT_DEFAULT_1 : LADSPA_HINT_DEFAULT_0), 0.0f, 0.0f};
+  }
+  // An output's default means nothing to the plugin, but some hosts want one for every control.
+  if (port.output && port.unit == HostPortUnit::Frames) return {LADSPA_HINT_DEFAULT_0, 0.0f, 0.0f};
+  return {LADSPA_HINT_BOUNDED_BELOW | LADSPA_HINT_BOUNDED_ABOVE |
+              DefaultHint(port.minimum, port.maximum, port.defaultValue, false),
+          port.minimum, port.maximum};
+}
+
 struct Descriptor {
   LADSPA_Descriptor descriptor{};
+  uint32_t channels;
   std::vector<LADSPA_PortDescriptor> kinds;
   std::vector<const char*> names;
   std::vector<LADSPA_PortRangeHint> hints;
   std::vector<std::string> nameStore;
 
-  Descriptor() {
+  explicit Descriptor(const Identity& identity) : channels(identity.channels) {
     const auto add = [&](LADSPA_PortDescriptor kind, std::string name, LADSPA_PortRangeHint hint) {
       kinds.push_back(kind);
       nameStore.push_back(std::move(name));
       hints.push_back(hint);
     };
-    add(LADSPA_PORT_INPUT | LADSPA_PORT_AUDIO, "Input L", {});
-    add(LADSPA_PORT_INPUT | LADSPA_PORT_AUDIO, "Input R", {});
-    add(LADSPA_PORT_OUTPUT | LADSPA_PORT_AUDIO, "Output L", {});
-    add(LADSPA_PORT_OUTPUT | LADSPA_PORT_AUDIO, "Output R", {});
-    for (const ControlPort& port : host::ControlPorts()) {
-      const PropertyInfo& property = *port.property;
-      LADSPA_PortRangeHint hint{};
-      if (property.unit == PropertyUnit::Switch) {
-        hint.HintDescriptor = LADSPA_HINT_TOGGLED | DefaultHint(property);
-      } else {
-        hint.HintDescriptor = LADSPA_HINT_BOUNDED_BELOW | LADSPA_HINT_BOUNDED_ABOVE |
-                              LADSPA_HINT_INTEGER | DefaultHint(property) |
-                              (Logarithmic(property) ? LADSPA_HINT_LOGARITHMIC : 0);
-        hint.LowerBound = static_cast<LADSPA_Data>(property.minimum);
-        hint.UpperBound = static_cast<LADSPA_Data>(property.maximum);
-      }
-      add(LADSPA_PORT_INPUT | LADSPA_PORT_CONTROL, port.name, hint);
+    for (uint32_t i = 0; i < 2 * channels; ++i) {
+      add((i < channels ? LADSPA_PORT_INPUT : LADSPA_PORT_OUTPUT) | LADSPA_PORT_AUDIO, identity.portNames[i], {});
     }
-    // Hosts that compensate delay look for an output control port of exactly this name. Its
-    // default means nothing to the plugin, but some hosts want one for every control port.
-    add(LADSPA_PORT_OUTPUT | LADSPA_PORT_CONTROL, "latency", {LADSPA_HINT_DEFAULT_0, 0.0f, 0.0f});
+    for (const ControlPort& port : host::ControlPorts(channels)) {
+      add(LADSPA_PORT_INPUT | LADSPA_PORT_CONTROL, port.name, Hint(*port.property));
+    }
+    for (const HostPort& port : host::kHostPorts) {
+      add((port.output ? LADSPA_PORT_OUTPUT : LADSPA_PORT_INPUT) | LADSPA_PORT_CONTROL, port.symbol, Hint(port));
+    }
     for (const std::string& name : nameStore) names.push_back(name.c_str());
 
-    descriptor.UniqueID = kUniqueId;
-    descriptor.Label = kLabel;
+    descriptor.UniqueID = identity.uniqueId;
+    descriptor.Label = identity.label;
     descriptor.Properties = LADSPA_PROPERTY_HARD_RT_CAPABLE;
-    descriptor.Name = "Tessil loudness maximiser (stereo)";
+    descriptor.Name = identity.name;
     descriptor.Maker = "Tessil";
     descriptor.Copyright = "None";
     descriptor.PortCount = static_cast<unsigned long>(kinds.size());
@@ -123,11 +139,12 @@ struct Descriptor {
     descriptor.cleanup = Cleanup;
   }
 
-  static LADSPA_Handle Instantiate(const LADSPA_Descriptor*, unsigned long sampleRate) {
+  static LADSPA_Handle Instantiate(const LADSPA_Descriptor* descriptor, unsigned long sampleRate) {
     const uint32_t rate = host::SupportedStreamRate(static_cast<double>(sampleRate));
     if (rate == 0) return nullptr;
     try {
-      return new Instance(rate);
+      const uint32_t channels = descriptor->UniqueID == kMono.uniqueId ? kMono.channels : kStereo.channels;
+      return new Instance(rate, channels);
     } catch (const std::exception&) {
       return nullptr;  // LADSPA has no way to say why
     }
@@ -157,6 +174,7 @@ struct Descriptor {
 }  // namespace tessil::ladspa
 
 extern "C" __attribute__((visibility("default"))) const LADSPA_Descriptor* ladspa_descriptor(unsigned long index) {
-  static const tessil::ladspa::Descriptor descriptor;
-  return index == 0 ? &descriptor.descriptor : nullptr;
+  static const tessil::ladspa::Descriptor stereo(tessil::ladspa::kStereo);
+  static const tessil::ladspa::Descriptor mono(tessil::ladspa::kMono);
+  return index == 0 ? &stereo.descriptor : index == 1 ? &mono.descriptor : nullptr;
 }

@@ -1,7 +1,9 @@
 #include "plugin_harness.h"
 
+#include <ebur128.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -72,11 +74,16 @@ Scratch::~Scratch() {
   std::filesystem::remove_all(root_, ignored);
 }
 
-std::string PositionalControls(const Settings& settings) {
+std::string PositionalControls(const Settings& settings, uint32_t channels) {
   std::string text;
-  for (const host::ControlPort& port : host::ControlPorts()) {
+  for (const host::ControlPort& port : host::ControlPorts(channels)) {
     const auto found = settings.find(port.name);
     text += " " + std::to_string(found != settings.end() ? found->second : port.property->defaultValue);
+  }
+  for (const host::HostPort& port : host::kHostPorts) {
+    if (port.output) continue;
+    const auto found = settings.find(port.symbol);
+    text += " " + std::to_string(found != settings.end() ? found->second : static_cast<int>(port.defaultValue));
   }
   return text;
 }
@@ -87,14 +94,50 @@ std::string CliSettings(const Settings& settings) {
   return text;
 }
 
-std::string Lv2Controls(const Settings& settings) {
+std::string Lv2Controls(const Settings& settings, uint32_t channels) {
   std::string text;
-  for (const host::ControlPort& port : host::ControlPorts()) {
+  for (const host::ControlPort& port : host::ControlPorts(channels)) {
     if (const auto found = settings.find(port.name); found != settings.end()) {
       text += " -c " + port.symbol + " " + std::to_string(found->second);
     }
   }
+  for (const host::HostPort& port : host::kHostPorts) {
+    if (const auto found = settings.find(port.symbol); found != settings.end() && !port.output) {
+      text += " -c " + std::string(port.symbol) + " " + std::to_string(found->second);
+    }
+  }
   return text;
+}
+
+namespace {
+
+ebur128_state* Measure(const Audio& audio, int mode) {
+  ebur128_state* state = ebur128_init(static_cast<unsigned>(audio.channels), static_cast<unsigned long>(audio.rate), mode);
+  if (state == nullptr) throw std::runtime_error("libebur128 refused the stream");
+  ebur128_add_frames_float(state, audio.samples.data(), audio.Frames());
+  return state;
+}
+
+}  // namespace
+
+double TruePeakDbtp(const Audio& audio) {
+  ebur128_state* state = Measure(audio, EBUR128_MODE_TRUE_PEAK);
+  double largest = 0.0;
+  for (int c = 0; c < audio.channels; ++c) {
+    double peak = 0.0;
+    ebur128_true_peak(state, static_cast<unsigned>(c), &peak);
+    largest = std::max(largest, peak);
+  }
+  ebur128_destroy(&state);
+  return 20.0 * std::log10(largest);
+}
+
+double IntegratedLufs(const Audio& audio) {
+  ebur128_state* state = Measure(audio, EBUR128_MODE_I);
+  double loudness = 0.0;
+  ebur128_loudness_global(state, &loudness);
+  ebur128_destroy(&state);
+  return loudness;
 }
 
 }  // namespace tessil::plugin_test

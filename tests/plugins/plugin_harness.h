@@ -37,13 +37,19 @@ class Scratch {
   std::string root_;
 };
 
-// Port name -> value, for the ports that differ from their defaults.
+// Port name -> value, for the ports that differ from their defaults: driver controls by their
+// command-line names, the host layer's by their symbols.
 using Settings = std::map<std::string, int>;
-// The value of every control port in order, as LADSPA hosts take them on the command line.
-std::string PositionalControls(const Settings& settings);
+// The value of every input control in order, as LADSPA hosts take them on the command line.
+std::string PositionalControls(const Settings& settings, uint32_t channels = 2);
 // "--set NAME=VALUE" for each.
 std::string CliSettings(const Settings& settings);
 // "-c SYMBOL VALUE" for each.
-std::string Lv2Controls(const Settings& settings);
+std::string Lv2Controls(const Settings& settings, uint32_t channels = 2);
+
+// Largest true peak over all channels in dBTP, as libebur128 measures it.
+double TruePeakDbtp(const Audio& audio);
+// Integrated loudness in LUFS, as libebur128 measures it.
+double IntegratedLufs(const Audio& audio);
 
 }  // namespace tessil::plugin_test

@@ -48,7 +48,7 @@ TEST(Presets, Lv2PresetsSetWhatTheSettingsFilesSet) {
     ASSERT_TRUE(file) << "no LV2 preset for it";
     const std::string turtle((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     std::map<std::string, int> lv2;
-    const std::regex pair(R"re(lv2:symbol "(\w+)" ; pset:value (-?\d+))re");
+    const std::regex pair(R"re(lv2:symbol "(\w+)" ; pset:value (-?\d+)\.0)re");
     for (auto it = std::sregex_iterator(turtle.begin(), turtle.end(), pair); it != std::sregex_iterator(); ++it) {
       lv2[(*it)[1]] = std::stoi((*it)[2]);
     }
