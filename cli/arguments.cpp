@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -95,6 +96,16 @@ size_t EditDistance(const std::string& a, const std::string& b) {
   }
   return row[b.size()];
 }
+
+// CLI11's ranges let NaN through, since every comparison with it is false; infinities have no
+// place in these options either.
+const CLI::Validator kFiniteNumber(
+    [](std::string& text) -> std::string {
+      char* end = nullptr;
+      const double value = std::strtod(text.c_str(), &end);
+      return std::isfinite(value) ? std::string() : "a finite number is needed, not " + Quoted(text);
+    },
+    "", "finite");
 
 // The known word nearest to `word`, or empty when even that one is more than `maxDistance` away.
 std::string Nearest(const std::string& word, const std::vector<std::string>& known, size_t maxDistance) {
@@ -219,16 +230,19 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine* commandL
   render->add_option("--quality", commandLine->render.quality,
                      "0 to 10: quality of ogg, opus and mp3 output (10 best), or FLAC compression "
                      "(10 smallest)")
+      ->check(kFiniteNumber)
       ->check(CLI::Range(0.0, 10.0));
   render->add_option("--target", commandLine->render.targetLufs,
                      "Integrated loudness to reach, in LUFS: the core level is searched so that the "
                      "output lands within 0.2 LU of it")
       ->type_name("LUFS")
+      ->check(kFiniteNumber)
       ->check(CLI::Range(-70.0, 0.0));
   render->add_option("--ceiling", commandLine->render.ceilingDbtp,
                      "Highest true peak of the output, in dBTP: the host lowers the driver's output "
                      "by the least gain that keeps it there")
       ->type_name("DBTP")
+      ->check(kFiniteNumber)
       ->check(CLI::Range(-60.0, 0.0));
   bool noAlign = false;
   render->add_flag("--no-align", noAlign,
@@ -238,6 +252,9 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine* commandL
                    "Skip the loudness and peak measurement of input and output");
   render->add_flag("--json", commandLine->render.json,
                    "Print the report as JSON: an object for IN OUT, an array with -o");
+  render->add_flag("--progress", commandLine->render.progress,
+                   "Print progress lines (done, time left) on stderr when it is a pipe or a log; "
+                   "a terminal shows a progress bar anyway");
   AddPlotOption(render, commandLine);
   render->add_option("-j,--jobs", commandLine->render.jobs,
                      "Files rendered at once with -o, each by its own processor (default: the "
@@ -254,6 +271,8 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine* commandL
       ->required();
   analyse->add_flag("--json", commandLine->render.json,
                     "Print the report as JSON: an array with one object per file");
+  analyse->add_flag("--progress", commandLine->render.progress,
+                    "Print progress lines on stderr when it is a pipe or a log");
   AddPlotOption(analyse, commandLine);
   analyse->add_flag("-y,--overwrite", commandLine->render.overwrite, "Replace pictures that already exist");
   analyse->footer(kExitFooter + 2);

@@ -22,6 +22,7 @@ struct RenderOptions {
   bool align = true;
   bool report = true;  // --no-report: no loudness or peak measurement
   bool json = false;
+  bool progress = false;  // --progress: progress lines where stderr is not a terminal
   std::string plot;  // --plot: a picture of loudness over time, .svg or .png
   unsigned jobs = 0;  // 0: one per core
 };

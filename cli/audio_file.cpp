@@ -15,6 +15,7 @@
 #include "cli/errors.h"
 #include "cli/interrupt.h"
 #include "cli/output_format.h"
+#include "cli/stored_layout.h"
 #include "cli/stored_length.h"
 
 namespace tessil::cli {
@@ -52,55 +53,58 @@ mode_t CreationMode() {
   return mode;
 }
 
-// A pipe, FIFO or terminal, read to its end. Reads interrupted by a signal return to the caller
-// so that Ctrl-C is noticed while the writer on the other side is idle.
-std::vector<unsigned char> ReadAll(int descriptor, const std::string& path) {
-  std::vector<unsigned char> bytes;
-  size_t used = 0;
+// Where an input that is not a regular file is kept: an unnamed file in the temporary folder,
+// which vanishes with its descriptor however the program ends. Reads interrupted by a signal
+// return to the caller, so that Ctrl-C is noticed while the writer on the other side is idle.
+int Spool(int descriptor, const std::string& path) {
+  const std::string directory = TemporaryDirectory();
+  int spool = ::open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (spool < 0) {
+    // A file system without unnamed files: a named one, unlinked at once.
+    std::string pattern = directory + "/.tessil-XXXXXX";
+    spool = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (spool >= 0) ::unlink(pattern.c_str());
+  }
+  if (spool < 0) {
+    throw CliError(path + ": cannot keep the input in " + directory + ": " + SystemReason(errno));
+  }
+  const auto fail = [&](const std::string& reason) {
+    ::close(spool);
+    return CliError(path + reason);
+  };
+  std::vector<char> buffer(1 << 20);
   for (;;) {
-    if (bytes.size() - used < 65536) bytes.resize(std::max<size_t>(bytes.size() * 2, 1 << 20));
-    const ssize_t got = ::read(descriptor, bytes.data() + used, bytes.size() - used);
+    const ssize_t got = ::read(descriptor, buffer.data(), buffer.size());
     if (got == 0) break;
     if (got < 0) {
       if (errno == EINTR) {
-        ThrowIfInterrupted();
+        if (Interrupted()) {
+          ::close(spool);
+          ThrowIfInterrupted();
+        }
         continue;
       }
-      throw CliError(path + ": read error: " + SystemReason(errno));
+      throw fail(": read error: " + SystemReason(errno));
     }
-    used += static_cast<size_t>(got);
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t put = ::write(spool, buffer.data() + done, static_cast<size_t>(got - done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) {
+        const int error = put < 0 ? errno : ENOSPC;
+        const bool full = error == ENOSPC || error == EDQUOT;
+        throw fail(": cannot keep the input in " + directory + ": " + SystemReason(error) +
+                   (full ? " (set TMPDIR to a folder with room)" : ""));
+      }
+      done += put;
+    }
   }
-  bytes.resize(used);
-  return bytes;
+  return spool;
 }
 
-// libsndfile's virtual I/O over a block of memory.
-template <typename Stream>
-SF_VIRTUAL_IO MemoryIo() {
-  SF_VIRTUAL_IO io{};
-  io.get_filelen = [](void* data) -> sf_count_t {
-    return static_cast<sf_count_t>(static_cast<Stream*>(data)->bytes.size());
-  };
-  io.seek = [](sf_count_t offset, int whence, void* data) -> sf_count_t {
-    auto* stream = static_cast<Stream*>(data);
-    const auto size = static_cast<sf_count_t>(stream->bytes.size());
-    sf_count_t position = whence == SEEK_SET ? offset
-                          : whence == SEEK_CUR ? stream->position + offset
-                                               : size + offset;
-    stream->position = std::clamp<sf_count_t>(position, 0, size);
-    return stream->position;
-  };
-  io.read = [](void* destination, sf_count_t count, void* data) -> sf_count_t {
-    auto* stream = static_cast<Stream*>(data);
-    const auto size = static_cast<sf_count_t>(stream->bytes.size());
-    const sf_count_t n = std::clamp<sf_count_t>(size - stream->position, 0, count);
-    std::memcpy(destination, stream->bytes.data() + stream->position, static_cast<size_t>(n));
-    stream->position += n;
-    return n;
-  };
-  io.write = [](const void*, sf_count_t, void*) -> sf_count_t { return 0; };
-  io.tell = [](void* data) -> sf_count_t { return static_cast<Stream*>(data)->position; };
-  return io;
+bool HasSpeakerMask(const ChannelLayout& layout) {
+  ChannelLayout sorted;
+  std::vector<int> order;
+  return MaskOrder(layout, &sorted, &order);
 }
 
 }  // namespace
@@ -160,6 +164,11 @@ std::string FormatName(int sndfileFormat) {
          FormatPartName(sndfileFormat & SF_FORMAT_SUBMASK);
 }
 
+std::string TemporaryDirectory() {
+  const char* root = std::getenv("TMPDIR");
+  return root != nullptr && *root != '\0' ? root : "/tmp";
+}
+
 AudioReader::AudioReader(const std::string& path) : path_(path) {
   int descriptor = STDIN_FILENO;
   if (!IsStandardStream(path)) {
@@ -180,38 +189,64 @@ AudioReader::AudioReader(const std::string& path) : path_(path) {
     closeOwn();
     throw CliError(path + ": cannot read: is a directory");
   }
-  std::unique_lock<std::mutex> lock(openMutex, std::defer_lock);
   if (S_ISREG(status.st_mode)) {
-    lock.lock();
-    file_ = sf_open_fd(descriptor, SFM_READ, &info_, descriptor != STDIN_FILENO ? SF_TRUE : SF_FALSE);
-    if (file_ == nullptr) closeOwn();
+    descriptor_ = descriptor != STDIN_FILENO ? descriptor : ::fcntl(descriptor, F_DUPFD_CLOEXEC, 3);
+    start_ = std::max<off_t>(::lseek(descriptor_, 0, SEEK_CUR), 0);
   } else {
     try {
-      memory_.bytes = ReadAll(descriptor, path);
+      descriptor_ = Spool(descriptor, path);
     } catch (...) {
       closeOwn();
       throw;
     }
     closeOwn();
-    SF_VIRTUAL_IO io = MemoryIo<MemoryStream>();
-    lock.lock();
-    file_ = sf_open_virtual(&io, SFM_READ, &info_, &memory_);
   }
-  if (file_ == nullptr) {
-    throw CliError(path + ": cannot read: unsupported or unreadable audio format (" +
-                   SndfileReason(nullptr) + ")");
+  if (descriptor_ < 0) throw CliError(path + ": cannot read: " + SystemReason(errno));
+  try {
+    Open();
+  } catch (...) {
+    ::close(descriptor_);
+    throw;
   }
-  lock.unlock();
   if (info_.channels < 1 || info_.samplerate < 1) {
     sf_close(file_);
-    file_ = nullptr;
+    ::close(descriptor_);
     throw CliError(path + ": cannot read: no channels or no sample rate");
   }
   encoding_ = EncodingOf(info_.format);
+  const ChannelLayout stored = ReadLayout(file_, info_, descriptor_);
+  layout_ = stored;
+  // Vorbis and Opus keep their own order; the host sees the mask's, front pair first.
+  std::vector<int> order;
+  ChannelLayout sorted;
+  if ((info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG && stored.Known() && MaskOrder(stored, &sorted, &order)) {
+    layout_ = sorted;
+    for (size_t c = 0; c < order.size(); ++c) {
+      if (order[c] != static_cast<int>(c)) order_ = order;
+    }
+  }
+}
+
+void AudioReader::Open() {
+  ::lseek(descriptor_, start_, SEEK_SET);
+  SF_INFO info{};
+  std::unique_lock<std::mutex> lock(openMutex);
+  file_ = sf_open_fd(descriptor_, SFM_READ, &info, SF_FALSE);
+  if (file_ == nullptr) {
+    throw CliError(path_ + ": cannot read: unsupported or unreadable audio format (" + SndfileReason(nullptr) + ")");
+  }
+  info_ = info;
+}
+
+void AudioReader::Rewind() {
+  sf_close(file_);
+  file_ = nullptr;
+  Open();
 }
 
 AudioReader::~AudioReader() {
   if (file_ != nullptr) sf_close(file_);
+  if (descriptor_ >= 0) ::close(descriptor_);
 }
 
 size_t AudioReader::ReadHost(float* host, size_t frames, int hostBits) {
@@ -233,7 +268,17 @@ size_t AudioReader::ReadHost(float* host, size_t frames, int hostBits) {
   if (got < static_cast<sf_count_t>(frames) && sf_error(file_) != SF_ERR_NO_ERROR) {
     throw CliError(path_ + ": read error: " + SndfileReason(file_));
   }
-  return got < 0 ? 0 : static_cast<size_t>(got);
+  const size_t read = got < 0 ? 0 : static_cast<size_t>(got);
+  if (!order_.empty()) {
+    const auto channels = static_cast<size_t>(info_.channels);
+    frame_.resize(channels);
+    for (size_t i = 0; i < read; ++i) {
+      float* frame = host + i * channels;
+      std::copy_n(frame, channels, frame_.begin());
+      for (size_t c = 0; c < channels; ++c) frame[c] = frame_[static_cast<size_t>(order_[c])];
+    }
+  }
+  return read;
 }
 
 bool AudioWriter::CheckDestination(const std::string& path, bool overwrite, struct stat* existing) {
@@ -283,13 +328,23 @@ AudioWriter::AudioWriter(const std::string& path, int sndfileFormat, int sampleR
     }
   }
 
+  // WAV holds a layout only in its extensible form, which mono and stereo do not need.
+  if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV && options.layout.Known() &&
+      !(channels <= 2 && options.layout == VorbisLayout(channels)) && HasSpeakerMask(options.layout)) {
+    SF_INFO extensible = info;
+    extensible.format = SF_FORMAT_WAVEX | (info.format & SF_FORMAT_SUBMASK);
+    if (sf_format_check(&extensible)) {
+      info = extensible;
+      format_ = extensible.format;
+    }
+  }
+
   std::unique_lock<std::mutex> lock(openMutex, std::defer_lock);
   if (toStandardOutput_) {
     // Most formats rewrite their header when they close, which a pipe cannot take (FLAC then
     // appends a damaged header block, WAV refuses): the file is made in an unnamed temporary
     // file, checked like any other and copied to standard output when complete.
-    const char* root = std::getenv("TMPDIR");
-    std::string pattern = std::string(root != nullptr && *root != '\0' ? root : "/tmp") + "/.tessil-XXXXXX";
+    std::string pattern = TemporaryDirectory() + "/.tessil-XXXXXX";
     descriptor_ = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (descriptor_ < 0) throw CliError("-: cannot make a temporary file in " + pattern + ": " + SystemReason(errno));
     ::unlink(pattern.c_str());
@@ -344,6 +399,7 @@ AudioWriter::AudioWriter(const std::string& path, int sndfileFormat, int sampleR
     }
   }
   lock.unlock();
+  StoreLayout(options.layout);
   if (!std::isnan(options.quality)) {
     double fraction = std::clamp(options.quality / 10.0, 0.0, 1.0);
     if ((sndfileFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC) {
@@ -379,13 +435,44 @@ void AudioWriter::Discard() {
   temporarySlot_ = -1;
 }
 
-void AudioWriter::CopyMetadata(const AudioReader& source) {
-  std::vector<int> map(static_cast<size_t>(channels_));
-  const int mapBytes = static_cast<int>(map.size() * sizeof(int));
-  if (source.Channels() == channels_ &&
-      sf_command(source.Handle(), SFC_GET_CHANNEL_MAP_INFO, map.data(), mapBytes) == SF_TRUE) {
-    sf_command(file_, SFC_SET_CHANNEL_MAP_INFO, map.data(), mapBytes);
+// Each container's way: WAV and FLAC in the mask's order, Vorbis and Opus in theirs, CAF and
+// AIFF in any order through libsndfile's map. Mono and stereo need nothing stored.
+void AudioWriter::StoreLayout(const ChannelLayout& layout) {
+  if (!layout.Known() || static_cast<int>(layout.roles.size()) != channels_) return;
+  const bool implied = channels_ <= 2 && layout == VorbisLayout(channels_);
+  const int major = format_ & SF_FORMAT_TYPEMASK;
+  const int codec = format_ & SF_FORMAT_SUBMASK;
+  std::vector<int> order;
+  ChannelLayout stored = layout;
+  bool kept = false;
+  if (major == SF_FORMAT_OGG && (codec == SF_FORMAT_VORBIS || codec == SF_FORMAT_OPUS)) {
+    kept = VorbisOrder(layout, &order);
+  } else if (major == SF_FORMAT_FLAC) {
+    kept = MaskOrder(layout, &stored, &order);
+    if (kept && !implied) flacMask_ = SpeakerMask(stored);
+  } else if (major == SF_FORMAT_MPEG || major == SF_FORMAT_WAV) {
+    kept = implied;
+  } else {
+    if (major == SF_FORMAT_WAVEX || major == SF_FORMAT_RF64) MaskOrder(layout, &stored, &order);
+    kept = implied || sf_command(file_, SFC_SET_CHANNEL_MAP_INFO, stored.roles.data(),
+                                 static_cast<int>(stored.roles.size() * sizeof(int))) == SF_TRUE;
   }
+  if (!kept) {
+    order.clear();
+    if (!implied) {
+      layoutLoss_ = FormatPartName(major) + " cannot hold the " + LayoutName(layout) +
+                    " layout: the channels are written in their order without it";
+    }
+  }
+  for (size_t c = 0; c < order.size(); ++c) {
+    if (order[c] != static_cast<int>(c)) {
+      order_ = order;
+      break;
+    }
+  }
+}
+
+void AudioWriter::CopyMetadata(const AudioReader& source) {
   for (int tag = SF_STR_FIRST; tag <= SF_STR_LAST; ++tag) {
     const char* text = sf_get_string(source.Handle(), tag);
     if (text == nullptr) continue;
@@ -398,6 +485,16 @@ void AudioWriter::CopyMetadata(const AudioReader& source) {
 
 void AudioWriter::WriteHost(const float* host, size_t frames, int hostBits) {
   const size_t samples = frames * static_cast<size_t>(channels_);
+  if (!order_.empty()) {
+    const auto channels = static_cast<size_t>(channels_);
+    reordered_.resize(samples);
+    for (size_t i = 0; i < frames; ++i) {
+      for (size_t c = 0; c < channels; ++c) {
+        reordered_[i * channels + c] = host[i * channels + static_cast<size_t>(order_[c])];
+      }
+    }
+    host = reordered_.data();
+  }
   sf_count_t written = 0;
   if (encoding_.integer) {
     // Round at the output's own depth: the integer interface drops low bits without rounding.
@@ -457,11 +554,22 @@ WrittenFile AudioWriter::ReadBack(const FrameSink& sink) const {
   if (stored >= 0) {
     result.frames = stored;
   } else {
-    std::vector<float> frames(4096 * static_cast<size_t>(std::max(info.channels, 1)));
+    const auto channels = static_cast<size_t>(std::max(info.channels, 1));
+    std::vector<float> frames(4096 * channels);
+    std::vector<float> host(order_.empty() ? 0 : frames.size());
+    const bool reorder = !order_.empty() && info.channels == channels_;
     for (;;) {
       const sf_count_t got = sf_readf_float(file, frames.data(), 4096);
       if (got <= 0) break;
-      if (sink) sink(frames.data(), static_cast<size_t>(got));
+      if (sink && reorder) {
+        // Back to the host's order, the one the meters were given.
+        for (size_t i = 0; i < static_cast<size_t>(got); ++i) {
+          for (size_t c = 0; c < channels; ++c) host[i * channels + static_cast<size_t>(order_[c])] = frames[i * channels + c];
+        }
+        sink(host.data(), static_cast<size_t>(got));
+      } else if (sink) {
+        sink(frames.data(), static_cast<size_t>(got));
+      }
       result.frames += got;
     }
   }
@@ -486,6 +594,12 @@ WrittenFile AudioWriter::ReadBack(const FrameSink& sink) const {
 }
 
 WrittenFile AudioWriter::Commit(const FrameSink& sink) {
+  const WrittenFile result = Finish(sink);
+  Publish();
+  return result;
+}
+
+WrittenFile AudioWriter::Finish(const FrameSink& sink) {
   const auto fail = [&](const std::string& reason) {
     Discard();
     return CliError(path_ + ": cannot write: " + reason);
@@ -494,6 +608,16 @@ WrittenFile AudioWriter::Commit(const FrameSink& sink) {
     const int closed = sf_close(file_);
     file_ = nullptr;
     if (closed != 0) throw fail(sf_error_number(closed));
+  }
+  if (flacMask_ != 0) {
+    const std::string directory =
+        toStandardOutput_ ? TemporaryDirectory() : std::filesystem::path(temporaryPath_).parent_path().string();
+    try {
+      StoreFlacChannelMask(descriptor_, flacMask_, directory.empty() ? "." : directory, path_);
+    } catch (const CliError&) {
+      Discard();
+      throw;
+    }
   }
   // On the disk before it takes the destination's name, or a crash could leave an empty file
   // where the old one was.
@@ -505,10 +629,18 @@ WrittenFile AudioWriter::Commit(const FrameSink& sink) {
     Discard();
     throw;
   }
+  return result;
+}
+
+void AudioWriter::Publish() {
+  const auto fail = [&](const std::string& reason) {
+    Discard();
+    return CliError(path_ + ": cannot write: " + reason);
+  };
   if (toStandardOutput_) {
     CopyToStandardOutput();
     CloseFile();
-    return result;
+    return;
   }
   const int descriptor = descriptor_;
   descriptor_ = -1;
@@ -539,7 +671,6 @@ WrittenFile AudioWriter::Commit(const FrameSink& sink) {
     ::fsync(directoryDescriptor);
     ::close(directoryDescriptor);
   }
-  return result;
 }
 
 void AudioWriter::CopyToStandardOutput() {

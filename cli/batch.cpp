@@ -126,7 +126,7 @@ bool RunAll(size_t count, unsigned threads, ReportPrinter* printer, Progress* pr
           failed = true;
           const auto [input, output] = names(index);
           const auto* error = dynamic_cast<const CliError*>(&caught);
-          printer->Failed(index, input, output, error != nullptr ? *error : CliError(input + ": " + caught.what()));
+          printer->Failed(index, input, output, error != nullptr ? *error : CliError(input + ": " + ErrorText(caught)));
         }
       }
       progress->FileDone();
@@ -214,7 +214,7 @@ int RunRender(const CommandLine& commandLine) {
   context.lookaheadActive = host::LookAheadActive(client.Read(PropertyById(KSPROPERTY_TESSIL_ENABLE)) != 0,
                                                  client.Read(PropertyById(KSPROPERTY_TESSIL_CORE_ENABLE)) != 0);
 
-  Progress progress(static_cast<int>(jobs.size()));
+  Progress progress(static_cast<int>(jobs.size()), commandLine.render.progress);
   context.progress = &progress;
   const bool toDirectory = !commandLine.outputDirectory.empty();
   // Standard output carries audio when OUT is '-': the report moves to standard error.
@@ -234,7 +234,7 @@ int RunRender(const CommandLine& commandLine) {
 int RunAnalyse(const CommandLine& commandLine) {
   const std::vector<std::string>& files = commandLine.files;
   const std::vector<std::string> plots = PlanPlots(commandLine, files);
-  Progress progress(static_cast<int>(files.size()));
+  Progress progress(static_cast<int>(files.size()), commandLine.render.progress);
   ReportPrinter printer(files.size(), commandLine.render.json, true, stdout, &progress);
   const bool failed = RunAll(
       files.size(), Threads(0), &printer, &progress,

@@ -40,6 +40,9 @@ LoudnessMeter::LoudnessMeter(int channels, int sampleRate, bool enabled, std::ve
     return;  // a rate the meter cannot measure: the figures say so
   }
   peaks_ = std::make_unique<host::TruePeakMeter>(channels, sampleRate);
+  // Room for every chunk that can be in flight, so that the meter's thread never allocates: out
+  // of memory there could not be reported.
+  spare_.reserve(std::max<size_t>(2, kMaximumQueuedSamples / (chunkFrames_ * static_cast<size_t>(channels_))) + 4);
   thread_ = std::thread([this] { Run(); });
 }
 

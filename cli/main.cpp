@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tessil: error: %s\n", error.what());
     return error.ExitCode();
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "tessil: error: %s\n", error.what());
+    std::fprintf(stderr, "tessil: error: %s\n", ErrorText(error).c_str());
     return kExitFailure;
   }
   return kExitFailure;

@@ -6,20 +6,19 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <functional>
+#include <map>
 #include <memory>
-#include <stdexcept>
 #include <optional>
 #include <vector>
 
 #include "cli/audio_file.h"
+#include "cli/channel_layout.h"
+#include "cli/driver_stream.h"
 #include "cli/errors.h"
 #include "cli/interrupt.h"
 #include "cli/loudness.h"
 #include "cli/output_format.h"
-#include "host/effect_stream.h"
-#include "host/latency.h"
-#include "host/rates.h"
+#include "cli/stored_length.h"
 
 namespace tessil::cli {
 
@@ -29,68 +28,13 @@ using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
 
-std::string Decimal(double value, int digits) {
-  char text[64];
-  std::snprintf(text, sizeof(text), "%.*f", digits, value);
-  return text;
-}
-
-// Channels 2 and up pass through the processor untouched and undelayed, while channels 0 and 1
-// come out late by the stream's latency. To keep every output frame whole, the extra channels of
-// each input frame wait here until the processed pair of the same frame comes out.
-class PassThroughQueue {
- public:
-  explicit PassThroughQueue(int channels) : width_(channels > 2 ? static_cast<size_t>(channels) - 2 : 0) {}
-
-  void Push(const float* frames, size_t count, size_t stride) {
-    if (width_ == 0) return;
-    for (size_t i = 0; i < count; ++i) {
-      const float* extra = frames + i * stride + 2;
-      samples_.insert(samples_.end(), extra, extra + width_);
-    }
-  }
-
-  // Copies the oldest waiting frame's extra channels to `frame` + 2 and drops it.
-  void PopInto(float* frame) {
-    if (width_ == 0) return;
-    std::copy_n(samples_.begin() + static_cast<std::ptrdiff_t>(head_), width_, frame + 2);
-    head_ += width_;
-    if (head_ == samples_.size()) {
-      samples_.clear();
-      head_ = 0;
-    } else if (head_ >= kCompactAfter && head_ * 2 >= samples_.size()) {
-      samples_.erase(samples_.begin(), samples_.begin() + static_cast<std::ptrdiff_t>(head_));
-      head_ = 0;
-    }
-  }
-
- private:
-  static constexpr size_t kCompactAfter = 1 << 16;
-  size_t width_;
-  std::vector<float> samples_;
-  size_t head_ = 0;
-};
-
-// The stream's shape, fixed for one file.
-struct StreamShape {
-  int rate;
-  int bits;
-  int channels;
-  size_t bufferFrames;
-  bool align;  // trim the latency from the start
-};
-
-// Where the processor clamps: full scale times 2^(bits-1) - 1, less 4096 for 32-bit streams.
-float ClampLevel(int bits) {
-  const double full = bits == 32 ? 2147483647.0 - 4096.0 : std::ldexp(1.0, bits - 1) - 1.0;
-  return static_cast<float>(full);
-}
-
-// Host frames to and from the audio files in pieces of kFilePieceFrames, whatever the buffers.
+// Host frames to and from the audio files in large pieces, whatever the buffers: a system call
+// for every 480 frames would cost more than the effect itself. A piece holds the same number of
+// samples whatever the channel count.
 class FilePieces {
  public:
-  static constexpr size_t kFilePieceFrames = 16384;
-  explicit FilePieces(int channels) : stride_(static_cast<size_t>(channels)) {}
+  explicit FilePieces(int channels)
+      : stride_(static_cast<size_t>(channels)), pieceFrames_(std::max<size_t>(256, kPieceSamples / stride_)) {}
 
   // Up to `frames` frames, fewer only at the end; `read` fills a piece and returns its frames.
   template <typename ReadPiece>
@@ -99,10 +43,10 @@ class FilePieces {
     while (got < frames) {
       if (readAt_ == readFrames_) {
         if (ended_) break;
-        reading_.resize(kFilePieceFrames * stride_);
-        readFrames_ = read(reading_.data(), kFilePieceFrames);
+        reading_.resize(pieceFrames_ * stride_);
+        readFrames_ = read(reading_.data(), pieceFrames_);
         readAt_ = 0;
-        ended_ = readFrames_ < kFilePieceFrames;
+        ended_ = readFrames_ < pieceFrames_;
         if (readFrames_ == 0) break;
       }
       const size_t take = std::min(frames - got, readFrames_ - readAt_);
@@ -116,7 +60,7 @@ class FilePieces {
   template <typename WritePiece>
   void Write(const float* host, size_t frames, WritePiece&& write) {
     writing_.insert(writing_.end(), host, host + frames * stride_);
-    if (writing_.size() >= kFilePieceFrames * stride_) Flush(write);
+    if (writing_.size() >= pieceFrames_ * stride_) Flush(write);
   }
 
   template <typename WritePiece>
@@ -126,7 +70,9 @@ class FilePieces {
   }
 
  private:
+  static constexpr size_t kPieceSamples = 32768;
   size_t stride_;
+  size_t pieceFrames_;
   std::vector<float> reading_;
   size_t readFrames_ = 0;
   size_t readAt_ = 0;
@@ -134,332 +80,441 @@ class FilePieces {
   std::vector<float> writing_;
 };
 
-using Source = std::function<size_t(float* host, size_t frames)>;  // fewer frames: the end
-using Sink = std::function<void(const float* host, size_t frames)>;
+// Samples no stream can carry: counted per channel, and made what the driver makes of them
+// (NaN 0, infinities full scale) before anyone sees them, so that the meters and the channels the
+// driver passes through get the same samples the processed pair does.
+struct InputRepairs {
+  std::vector<int64_t> notANumber;
+  std::vector<int64_t> infinite;
 
-struct StreamResult {
-  int64_t frames = 0;
-  int64_t clipped = 0;
-  Clock::duration processing{};
+  void Clean(float* host, size_t frames, size_t channels, float fullScale) {
+    if (notANumber.empty()) {
+      notANumber.assign(channels, 0);
+      infinite.assign(channels, 0);
+    }
+    for (size_t i = 0; i < frames * channels; ++i) {
+      if (std::isfinite(host[i])) continue;
+      const size_t channel = i % channels;
+      if (host[i] != host[i]) {
+        ++notANumber[channel];
+        host[i] = 0.0f;
+      } else {
+        ++infinite[channel];
+        host[i] = std::copysign(fullScale, host[i]);
+      }
+    }
+  }
 };
 
-// Channels 0 and 1 of a stream at a rate the driver has no tables for, through the host layer's
-// rate-adapting stream, in place in interleaved host buffers.
-class AdaptedPair {
- public:
-  AdaptedPair(ITessilManager* manager, int rate, int channels, int bits, size_t bufferFrames)
-      : stride_(static_cast<size_t>(channels)),
-        pair_(channels < 2 ? 1u : 2u),
-        toUnit_(std::ldexp(1.0f, 1 - bits)),
-        toHost_(std::ldexp(1.0f, bits - 1)),
-        stream_(manager, static_cast<uint32_t>(rate), pair_, static_cast<uint32_t>(bits)),
-        planar_(pair_, std::vector<float>(bufferFrames)) {}
-
-  int LatencyFrames() const { return static_cast<int>(stream_.LatencyFrames()); }
-  int NativeRate() const { return static_cast<int>(stream_.NativeRate()); }
-
-  void Process(float* buffer, size_t frames, bool lookaheadActive) {
-    float* channels[2] = {planar_[0].data(), planar_.back().data()};
-    for (size_t i = 0; i < frames; ++i) {
-      for (uint32_t c = 0; c < pair_; ++c) channels[c][i] = buffer[i * stride_ + c] * toUnit_;
-    }
-    stream_.Run(channels, channels, static_cast<uint32_t>(frames), lookaheadActive);
-    for (size_t i = 0; i < frames; ++i) {
-      for (uint32_t c = 0; c < pair_; ++c) buffer[i * stride_ + c] = channels[c][i] * toHost_;
-    }
-  }
-
- private:
-  size_t stride_;
-  uint32_t pair_;
-  float toUnit_;
-  float toHost_;
-  host::EffectStream stream_;
-  std::vector<std::vector<float>> planar_;
+// Where the stream's samples reach the meters, the one place for every hook: the input as read
+// (on the first pass) and the output as it is written or would be.
+struct PassMeters {
+  LoudnessMeter* input = nullptr;
+  LoudnessMeter* output = nullptr;
 };
 
-// The driver as one file's stream sees it. At the driver's own rates the file streams straight
-// through a processor; at any other rate channels 0 and 1 are resampled to the native rate of
-// their family and back, and the resamplers' delay joins the latency that alignment trims.
-class DriverStream {
- public:
-  DriverStream(ITessilManager* manager, const std::string& input, const StreamShape& shape, bool lookaheadActive)
-      : lookaheadActive_(lookaheadActive) {
-    if (host::IsNativeRate(static_cast<uint32_t>(shape.rate))) {
-      processor_ = host::CreateProcessor(manager);
-      if (!processor_) throw CliError(input + ": the driver could not create a stream processor");
-      const NTSTATUS status = processor_->Init(static_cast<ULONG>(shape.rate), static_cast<USHORT>(shape.bits),
-                                               static_cast<USHORT>(shape.channels), 0);
-      if (!NT_SUCCESS(status)) {
-        throw CliError(input + ": the processor refused the stream (" + std::to_string(shape.rate) + " Hz, " +
-                       std::to_string(shape.bits) + " bits, " + std::to_string(shape.channels) +
-                       " channels): " + StatusName(status));
-      }
-      latency_ = static_cast<int>(
-          host::StreamLatencyFrames(lookaheadActive, static_cast<uint32_t>(shape.bufferFrames)));
-      rate_ = shape.rate;
-    } else {
-      try {
-        adapted_ = std::make_unique<AdaptedPair>(manager, shape.rate, shape.channels, shape.bits, shape.bufferFrames);
-      } catch (const std::runtime_error& error) {
-        throw CliError(input + ": " + error.what());
-      }
-      latency_ = adapted_->LatencyFrames();
-      rate_ = adapted_->NativeRate();
-    }
-  }
-
-  int LatencyFrames() const { return latency_; }
-  int ProcessingRate() const { return rate_; }
-
-  void Process(float* buffer, size_t frames) {
-    if (adapted_) {
-      adapted_->Process(buffer, frames, lookaheadActive_);
-    } else {
-      processor_->Process(buffer, static_cast<ULONG>(frames), buffer, 0);
-    }
-  }
-
- private:
-  bool lookaheadActive_;
-  ProcessorHandle processor_;
-  std::unique_ptr<AdaptedPair> adapted_;
-  int latency_ = 0;
-  int rate_ = 0;
-};
-
-// Streams `source` through the processor and hands the output, aligned as `shape` says, to `sink`.
-StreamResult Stream(DriverStream* driver, const StreamShape& shape, const Source& source, const Sink& sink,
-                    Progress* progress) {
-  const auto stride = static_cast<size_t>(shape.channels);
-  const size_t bufferFrames = shape.bufferFrames;
-  std::vector<float> buffer(bufferFrames * stride);
-  std::vector<float> output(bufferFrames * stride);
-  PassThroughQueue passThrough(shape.channels);
-  const float clampLevel = ClampLevel(shape.bits);
-  const size_t processed = std::min<size_t>(stride, 2);
-  const int latency = shape.align ? driver->LatencyFrames() : 0;
-  StreamResult result;
-
-  // Frame counters of the stream: `read` input frames fed so far, `streamed` frames that came out
-  // of the processor, `written` output frames. Output frame i is the processor's frame
-  // i + latency; the stream is fed silence after the input ends until every input frame is out.
-  int64_t read = 0;
-  int64_t streamed = 0;
-  bool ended = false;
-  for (;;) {
-    ThrowIfInterrupted();
-    size_t got = 0;
-    if (!ended) {
-      got = source(buffer.data(), bufferFrames);
-      ended = got < bufferFrames;
-    }
-    if (got == 0 && result.frames == read) break;
-    // The host always hands over full buffers, so the stream's latency never depends on where
-    // the file ends.
-    std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(got * stride), buffer.end(), 0.0f);
-    passThrough.Push(buffer.data(), got, stride);
-    read += static_cast<int64_t>(got);
-    if (progress != nullptr) progress->Advance(static_cast<int64_t>(got));
-
-    const Clock::time_point start = Clock::now();
-    driver->Process(buffer.data(), bufferFrames);
-    result.processing += Clock::now() - start;
-
-    const int64_t first = streamed;
-    streamed += static_cast<int64_t>(bufferFrames);
-    size_t count = 0;
-    for (size_t j = 0; j < bufferFrames; ++j) {
-      const int64_t position = first + static_cast<int64_t>(j) - latency;  // output frame
-      if (position < 0) continue;
-      if (position >= read) break;  // padding behind the input's last frame
-      float* frame = output.data() + count * stride;
-      for (size_t c = 0; c < processed; ++c) {
-        frame[c] = buffer[j * stride + c];
-        if (std::fabs(frame[c]) >= clampLevel) ++result.clipped;
-      }
-      passThrough.PopInto(frame);
-      ++count;
-    }
-    if (count > 0) {
-      sink(output.data(), count);
-      result.frames += static_cast<int64_t>(count);
-    }
-  }
-  return result;
-}
-
-// Loudness and true peak of the processed pair alone: what --target and --ceiling act on.
-LoudnessFigures MeasurePair(const std::vector<float>& host, int channels, int rate, int bits) {
-  const auto stride = static_cast<size_t>(channels);
-  const int pair = std::min(channels, 2);
-  LoudnessMeter meter(pair, rate);
-  if (pair == channels) {
-    meter.AddHost(host.data(), host.size() / stride, bits);
-  } else {
-    constexpr size_t kChunk = 8192;
-    std::vector<float> extract(kChunk * 2);
-    const size_t frames = host.size() / stride;
-    for (size_t start = 0; start < frames; start += kChunk) {
-      const size_t count = std::min(kChunk, frames - start);
-      for (size_t i = 0; i < count; ++i) {
-        extract[2 * i] = host[(start + i) * stride];
-        extract[2 * i + 1] = host[(start + i) * stride + 1];
-      }
-      meter.AddHost(extract.data(), count, bits);
-    }
-  }
-  return meter.Figures();
-}
-
-// A margin below the ceiling for the rounding of the written samples.
-constexpr double kCeilingMarginDb = 0.01;
-
-double CeilingGainDb(const LoudnessFigures& figures, double ceiling) {
-  if (std::isnan(ceiling) || !std::isfinite(figures.truePeakDbtp)) return 0.0;
-  return std::min(0.0, ceiling - kCeilingMarginDb - figures.truePeakDbtp);
-}
-
-struct Trial {
-  int level = 0;
-  LoudnessFigures figures;
-  double hostGainDb = 0.0;
-  double finalLufs = 0.0;  // after the host gain
-  int64_t clipped = 0;
-  Clock::duration processing{};
+struct PassResult {
+  StreamResult stream;
+  int64_t inputFrames = 0;
   int latency = 0;
   int processingRate = 0;
-  std::vector<float> output;
 };
 
-void ApplyHostGain(std::vector<float>* host, int channels, double gainDb) {
-  if (gainDb == 0.0) return;
-  const auto gain = static_cast<float>(std::pow(10.0, gainDb / 20.0));
-  const auto stride = static_cast<size_t>(channels);
-  const size_t processed = std::min<size_t>(stride, 2);
-  for (size_t i = 0; i < host->size(); i += stride) {
-    for (size_t c = 0; c < processed; ++c) (*host)[i + c] *= gain;
-  }
-}
-
-class InMemoryRender {
+// One file's passes through the driver: the same input, streamed again from its start each time.
+class FilePasses {
  public:
-  InMemoryRender(const RenderContext& context, const RenderJob& job, const StreamShape& shape,
-                 std::vector<float> input)
-      : context_(context), job_(job), shape_(shape), input_(std::move(input)) {}
+  FilePasses(const RenderContext& context, const RenderJob& job, AudioReader* reader, const StreamShape& shape)
+      : context_(context), job_(job), reader_(reader), shape_(shape), integerInput_(EncodingOf(reader->Format()).integer) {}
 
-  // A render with the run's own settings, or with core-level set to `level` (hundredths).
-  Trial Run(std::optional<int> level) {
+  // The progress counts this many passes over the file (one until told otherwise).
+  void ExpectPasses(int passes) {
+    const int64_t frames = reader_->Frames();
+    if (context_.progress != nullptr && frames > 0 && frames < (int64_t{1} << 48)) {
+      context_.progress->AddWork((passes - expectedPasses_) * frames);
+    }
+    expectedPasses_ = passes;
+  }
+  bool Started() const { return passes_ > 0; }
+  int Done() const { return passes_; }
+
+  // Streams the whole input once through a processor of `manager`, the output scaled by
+  // `gainDb` (on every channel), into the meters and, when given, `writer`.
+  PassResult Run(ITessilManager* manager, const PassMeters& meters, double gainDb, AudioWriter* writer) {
     ThrowIfInterrupted();
-    ITessilManager* manager = context_.manager;
-    if (level) {
-      // A manager of its own: a core-level change on the shared one would reach every file.
-      if (!own_) own_ = CreateConfiguredManager(*context_.commandLine, false);
-      PropertyClient(own_.get()).Apply(ParseSetting("core-level=" + std::to_string(*level)), false);
-      manager = own_.get();
+    if (passes_++ > 0) {
+      reader_->Rewind();
+      if (context_.progress != nullptr) context_.progress->PassStarted();
     }
+    if (passes_ > expectedPasses_) ExpectPasses(passes_);
     DriverStream driver(manager, job_.input, shape_, context_.lookaheadActive);
-    Trial trial;
-    trial.level = level.value_or(0);
-    trial.output.reserve(input_.size());
-    size_t position = 0;
-    const auto stride = static_cast<size_t>(shape_.channels);
+    const auto channels = static_cast<size_t>(shape_.channels);
+    const float fullScale = std::ldexp(1.0f, shape_.bits - 1);
+    const auto gain = static_cast<float>(std::pow(10.0, gainDb / 20.0));
+    FilePieces pieces(shape_.channels);
+    std::vector<float> scaled;
+    PassResult result;
+    InputRepairs& repairs = repairs_;
+    const bool firstPass = passes_ == 1;
     const Source source = [&](float* host, size_t frames) {
-      const size_t count = std::min(frames, input_.size() / stride - position);
-      std::copy_n(input_.begin() + static_cast<std::ptrdiff_t>(position * stride), count * stride, host);
-      position += count;
-      return count;
-    };
-    const Sink sink = [&](const float* host, size_t frames) {
-      trial.output.insert(trial.output.end(), host, host + frames * stride);
-    };
-    const StreamResult result = Stream(&driver, shape_, source, sink, nullptr);
-    trial.clipped = result.clipped;
-    trial.latency = driver.LatencyFrames();
-    trial.processingRate = driver.ProcessingRate();
-    trial.processing = result.processing;
-    trial.figures = MeasurePair(trial.output, shape_.channels, shape_.rate, shape_.bits);
-    trial.hostGainDb = CeilingGainDb(trial.figures, context_.commandLine->render.ceilingDbtp);
-    trial.finalLufs = trial.figures.integratedLufs + trial.hostGainDb;
-    ++iterations_;
-    return trial;
-  }
-
-  // A core level whose output lands within the tolerance of the target. The core scales its
-  // output by the level, so loudness follows 20 log10(level) closely: each guess comes from that
-  // model through the nearest render above the target, inside the bracket found so far. Where one
-  // level step is coarser than the tolerance (low levels), the host trims the rest.
-  Trial SearchTarget(double target) {
-    const double ceiling = context_.commandLine->render.ceilingDbtp;
-    const auto outOfReach = [&](const Trial& high) {
-      const Trial low = high.level == kLowestLevel ? high : Run(kLowestLevel);
-      const Trial& top = high.level == kHighestLevel ? high : Run(kHighestLevel);
-      return CliError(job_.input + ": --target " + Decimal(target, 1) + " LUFS is out of reach: the core level reaches " +
-                      Decimal(low.finalLufs, 1) + " to " + Decimal(top.finalLufs, 1) + " LUFS on this file" +
-                      (std::isnan(ceiling) ? std::string() : " under the ceiling of " + Decimal(ceiling, 1) + " dBTP"));
-    };
-    const auto inWindow = [&](const Trial& trial) { return std::fabs(trial.finalLufs - target) <= kTargetTolerance; };
-    Trial high = Run(kHighestLevel);
-    if (!std::isfinite(high.finalLufs)) {
-      throw CliError(job_.input + ": --target: the output has no measurable loudness (silent or shorter than 0.4 s)");
-    }
-    if (high.finalLufs < target - kTargetTolerance) throw outOfReach(high);
-    int lowLevel = kLowestLevel - 1;  // the highest level known to fall short; none yet
-    while (!inWindow(high) && high.level - lowLevel > 1) {
-      const double model = high.level * std::pow(10.0, (target - high.finalLufs) / 20.0);
-      const int guess = std::clamp(static_cast<int>(std::lround(model)), lowLevel + 1, high.level - 1);
-      Trial trial = Run(guess);
-      if (trial.finalLufs >= target - kTargetTolerance) {
-        high = std::move(trial);
-      } else {
-        lowLevel = trial.level;
+      const size_t got = pieces.Read(host, frames, [&](float* piece, size_t count) {
+        return reader_->ReadHost(piece, count, shape_.bits);
+      });
+      if (!integerInput_) {
+        InputRepairs ignored;
+        (firstPass ? repairs : ignored).Clean(host, got, channels, fullScale);
       }
-    }
-    if (high.level == kLowestLevel && high.finalLufs > target + kTargetTolerance) throw outOfReach(high);
-    if (high.finalLufs > target + kTargetTolerance) {
-      const double trim = target - high.finalLufs;
-      high.hostGainDb += trim;
-      high.finalLufs += trim;
-    }
-    return high;
+      if (meters.input != nullptr) meters.input->AddHost(host, got, shape_.bits);
+      if (context_.progress != nullptr) context_.progress->Advance(static_cast<int64_t>(got));
+      result.inputFrames += static_cast<int64_t>(got);
+      return got;
+    };
+    const auto write = [&](const float* piece, size_t count) { writer->WriteHost(piece, count, shape_.bits); };
+    const Sink sink = [&](const float* host, size_t frames) {
+      if (gainDb != 0.0) {
+        scaled.assign(host, host + frames * channels);
+        for (float& sample : scaled) sample *= gain;
+        host = scaled.data();
+      }
+      if (meters.output != nullptr) meters.output->AddHost(host, frames, shape_.bits);
+      if (writer != nullptr) pieces.Write(host, frames, write);
+    };
+    result.stream = StreamThroughDriver(&driver, shape_, source, sink);
+    if (writer != nullptr) pieces.Flush(write);
+    result.latency = driver.LatencyFrames();
+    result.processingRate = driver.ProcessingRate();
+    return result;
   }
 
-  int Iterations() const { return iterations_; }
-  const std::vector<float>& Input() const { return input_; }
+  const InputRepairs& Repairs() const { return repairs_; }
 
  private:
-  static constexpr int kLowestLevel = 1;
-  static constexpr int kHighestLevel = 100;
-
   const RenderContext& context_;
   const RenderJob& job_;
+  AudioReader* reader_;
   StreamShape shape_;
-  std::vector<float> input_;
-  ManagerHandle own_;
-  int iterations_ = 0;
+  bool integerInput_;
+  int passes_ = 0;
+  int expectedPasses_ = 1;
+  InputRepairs repairs_;
 };
 
-std::vector<float> ReadWhole(AudioReader& reader, int bits, Progress* progress) {
-  std::vector<float> host;
-  const auto stride = static_cast<size_t>(reader.Channels());
-  constexpr size_t kChunk = 65536;
-  for (;;) {
-    ThrowIfInterrupted();
-    const size_t used = host.size();
-    host.resize(used + kChunk * stride);
-    const size_t got = reader.ReadHost(host.data() + used, kChunk, bits);
-    host.resize(used + got * stride);
-    if (progress != nullptr) progress->Advance(static_cast<int64_t>(got));
-    if (got < kChunk) return host;
+// The settings each trial level runs with. A manager of its own: a core-level change on the
+// run's shared one would reach every file.
+class TrialManagers {
+ public:
+  explicit TrialManagers(const RenderContext& context) : context_(context) {}
+
+  ITessilManager* ForLevel(int level) {
+    if (level == 0) return context_.manager;
+    if (!own_) own_ = CreateConfiguredManager(*context_.commandLine, false);
+    PropertyClient(own_.get()).Apply(ParseSetting("core-level=" + std::to_string(level)), false);
+    return own_.get();
+  }
+
+ private:
+  const RenderContext& context_;
+  ManagerHandle own_;
+};
+
+// The passes a --target search is expected to take, for the progress estimate before it starts.
+constexpr int kExpectedTrials = 3;
+// Renders of a lossy output beyond the first, when its encoder raised the true peak past the
+// ceiling: each lowers the gain by what the encoder added.
+constexpr int kEncoderRetries = 2;
+// The written output may pass the ceiling by this much (the rounding of a decibel figure).
+constexpr double kCeilingSlackDb = 0.005;
+
+void AddInputNotes(const RenderJob& job, const ChannelLayout& layout, const InputRepairs& repairs,
+                   FileReport* report) {
+  for (size_t c = 0; c < repairs.notANumber.size(); ++c) {
+    const int64_t nan = repairs.notANumber[c];
+    const int64_t inf = repairs.infinite[c];
+    if (nan == 0 && inf == 0) continue;
+    std::string what;
+    if (nan > 0) what = std::to_string(nan) + " NaN samples (read as 0)";
+    if (inf > 0) what += (what.empty() ? "" : " and ") + std::to_string(inf) + " infinite samples (read as full scale)";
+    report->warnings.push_back(job.input + ": " + DescribeChannel(layout, static_cast<int>(c)) + " holds " + what +
+                               "; the figures and the output use those values");
   }
 }
 
-void AddChannelNotes(FileReport* report) {
-  if (report->channels <= 2) return;
-  report->warnings.push_back(report->input + " has " + std::to_string(report->channels) +
-                             " channels: only the first two are processed; channels 3 to " +
-                             std::to_string(report->channels) + " pass through untouched");
+void AddChannelNote(const RenderJob& job, const ChannelLayout& layout, int channels, FileReport* report) {
+  if (channels <= 2) return;
+  std::string passed;
+  for (int c = 2; c < channels; ++c) {
+    if (c > 2) passed += ", ";
+    passed += layout.Known() ? ChannelName(layout, c) : std::to_string(c + 1);
+  }
+  const std::string pair = layout.Known() ? ChannelName(layout, 0) + " and " + ChannelName(layout, 1) : "1 and 2";
+  report->warnings.push_back(job.input + " has " + std::to_string(channels) + " channels (" + LayoutName(layout) +
+                             "): only the first two are processed (" + pair + "); " +
+                             (layout.Known() ? "" : "channels ") + passed + " pass through untouched");
 }
+
+void AddOutputNotes(const RenderJob& job, const ChannelLayout& layout, const StreamResult& stream, FileReport* report) {
+  for (size_t c = 0; c < stream.clipped.size(); ++c) {
+    const int64_t count = stream.clipped[c];
+    if (count == 0) continue;
+    const std::string channel = DescribeChannel(layout, static_cast<int>(c));
+    if (c < 2) {
+      report->warnings.push_back(job.output + ": " + channel + ": " + std::to_string(count) +
+                                 " samples clipped at the output (lower output-gain or core-level, or give --ceiling)");
+    } else {
+      report->warnings.push_back(job.output + ": " + channel + " (passed through untouched): " + std::to_string(count) +
+                                 " samples beyond full scale in the input, clamped");
+    }
+  }
+}
+
+// The channel whose true peak is highest, for saying where an over is.
+int LoudestChannel(const LoudnessFigures& figures) {
+  const auto& peaks = figures.channelTruePeakDbtp;
+  if (peaks.empty()) return 0;
+  return static_cast<int>(std::max_element(peaks.begin(), peaks.end()) - peaks.begin());
+}
+
+// What the written output holds against what was asked. Empty when every promise holds.
+std::string MissedPromise(const RenderOptions& options, const FileReport& report, const ChannelLayout& layout) {
+  const LoudnessFigures& after = report.after;
+  if (!after.measured) return {};
+  const double tolerance = kTargetTolerance + 0.005;
+  if (!std::isnan(options.ceilingDbtp) && after.truePeakDbtp > options.ceilingDbtp + kCeilingSlackDb) {
+    const int channel = LoudestChannel(after);
+    return "the true peak of " + DescribeChannel(layout, channel) + " is " + Decimal(after.truePeakDbtp, 2) +
+           " dBTP, above the ceiling of " + Decimal(options.ceilingDbtp, 1) + " dBTP" +
+           (report.outputMeasuredFromFile ? " after encoding" : "");
+  }
+  if (!std::isnan(options.targetLufs) && !(std::fabs(after.integratedLufs - options.targetLufs) <= tolerance)) {
+    return "the output's loudness is " + Decimal(after.integratedLufs, 2) + " LUFS, not within " +
+           Decimal(kTargetTolerance, 1) + " LU of the target " + Decimal(options.targetLufs, 1) + " LUFS" +
+           (report.outputMeasuredFromFile ? " after encoding" : "");
+  }
+  return {};
+}
+
+// A header promises a length; fewer frames may decode from a truncated or damaged file, and none
+// at all is a failure. Only a plain-sample file whose header says it is empty is empty.
+void CheckLength(const RenderJob& job, const AudioReader& reader, int64_t decoded, FileReport* report) {
+  const int64_t declared = reader.Frames();
+  // libsndfile gives the largest count for a length it does not know.
+  const bool known = declared >= 0 && declared < (int64_t{1} << 48);
+  if (decoded == 0 && (declared != 0 || !StoresPlainSamples(reader.Format()))) {
+    throw CliError(job.input + ": no audio could be decoded" +
+                   (known && declared > 0 ? ", although its header declares " + std::to_string(declared) + " frames" : "") +
+                   " (damaged, truncated or empty)");
+  }
+  if (!known || decoded >= declared) return;
+  report->declaredFrames = declared;
+  report->warnings.push_back(job.input + ": only " + std::to_string(decoded) + " frames could be decoded of the " +
+                             std::to_string(declared) + " its header declares (truncated or damaged)");
+}
+
+// Why a loudness figure is missing, where it is.
+void AddFigureNotes(const std::string& name, const LoudnessFigures& figures, int64_t frames, int rate,
+                    FileReport* report) {
+  if (!figures.measured || std::isfinite(figures.integratedLufs)) return;
+  const bool brief = static_cast<double>(frames) < 0.4 * rate;
+  report->notes.push_back(name + ": no integrated loudness: " +
+                             (brief ? "shorter than the 0.4 s of one measuring block"
+                                    : "silent (no 0.4 s block above -70 LUFS)"));
+}
+
+void DescribeChannels(const ChannelLayout& layout, int channels, FileReport* report) {
+  report->layout = LayoutName(layout);
+  report->channelNames.clear();
+  if (!layout.Known()) return;
+  for (int c = 0; c < channels; ++c) report->channelNames.push_back(ChannelName(layout, c));
+}
+
+// One file's render in its three steps: plan the level and the host gain (trials when a promise
+// needs them), stream the last pass into the output, and describe what was done.
+class FileRender {
+ public:
+  FileRender(const RenderContext& context, const RenderJob& job, AudioReader* reader, const Container& container)
+      : options_(context.commandLine->render),
+        job_(job),
+        reader_(*reader),
+        layout_(reader->Layout()),
+        channels_(reader->Channels()),
+        shape_(Shape(options_, *reader)),
+        outputFormat_(ChooseOutputFormat(container, options_.encoding, reader->Format(), job.output)),
+        promises_(!std::isnan(options_.targetLufs) || !std::isnan(options_.ceilingDbtp)),
+        measureFile_(IsLossyFormat(outputFormat_) && !IsStandardStream(job.output)),
+        loudnessRoles_(LoudnessRoles(layout_, channels_)),
+        before_(channels_, shape_.rate, options_.report, loudnessRoles_),
+        passes_(context, job, reader, shape_),
+        managers_(context),
+        aimLufs_(options_.targetLufs),
+        aimCeilingDbtp_(options_.ceilingDbtp) {
+    writer_ = OpenWriter();
+    report_.settings = context.settings;
+  }
+
+  // Plan: the level and the host gain, from trials when a promise needs them, aimed at the
+  // target and the ceiling or, after an encoder moved them, at what makes up for it.
+  void Plan() {
+    const RunTrial trial = [&](int level) { return Trial(level); };
+    if (!std::isnan(options_.targetLufs)) {
+      passes_.ExpectPasses(passes_.Done() + kExpectedTrials + 1);
+      choice_ = SearchLevel(aimLufs_, aimCeilingDbtp_, trial, job_.input);
+      passes_.ExpectPasses(passes_.Done() + 1);
+    } else if (!std::isnan(options_.ceilingDbtp)) {
+      passes_.ExpectPasses(passes_.Done() + 2);
+      choice_ = KeepCeiling(aimCeilingDbtp_, trial);
+    }
+  }
+
+  // Stream: the last pass into the output, measured as written, lossy output as it decodes. Where
+  // the encoder moved a lossy output past a promise (a low bit rate can take decibels of loudness
+  // from broadband material), the plan is made again aimed by what the encoder added or took
+  // and the file rendered again; a promise still missed after that is a failure.
+  void Stream() {
+    std::string missed;
+    for (int attempt = 0;; ++attempt) {
+      LoudnessMeter after(channels_, shape_.rate, options_.report || promises_, loudnessRoles_);
+      output_ = Pass(choice_.trial.level, measureFile_ ? nullptr : &after, choice_.hostGainDb, writer_.get());
+      AudioWriter::FrameSink readBack;
+      if (measureFile_ && (options_.report || promises_)) {
+        readBack = [&](const float* frames, size_t count) { after.AddHost(frames, count, 1); };
+      }
+      written_ = writer_->Finish(readBack);
+      report_.after = after.Figures();
+      report_.outputMeasuredFromFile = measureFile_;
+      missed = promises_ ? MissedPromise(options_, report_, layout_) : std::string();
+      if (missed.empty() || !measureFile_ || attempt == kEncoderRetries) break;
+      AimPastTheEncoder(report_.after);
+      writer_ = OpenWriter();
+    }
+    if (!missed.empty()) throw CliError(job_.output + ": cannot keep the promise: " + missed + "; nothing written");
+    writer_->Publish();
+  }
+
+  // Measure: what the report says.
+  FileReport Describe(Clock::time_point wallStart) {
+    FileReport& report = report_;
+    report.input = job_.input;
+    report.output = job_.output;
+    report.inputFormat = FormatName(reader_.Format());
+    report.outputFormat = FormatName(written_.format);
+    report.sampleRate = shape_.rate;
+    report.processingRate = output_.processingRate;
+    report.channels = channels_;
+    report.processedChannels = std::min(channels_, 2);
+    DescribeChannels(layout_, channels_, &report);
+    report.hostBits = shape_.bits;
+    report.bufferFrames = options_.bufferFrames;
+    report.frames = output_.stream.frames;
+    report.aligned = options_.align;
+    report.latencyFrames = options_.align ? output_.latency : 0;
+    report.processSeconds = Seconds(output_.stream.processing);
+    for (const int64_t count : output_.stream.clipped) report.clippedSamples += count;
+    report.before = before_.Figures();
+    if (!std::isnan(options_.targetLufs)) {
+      report.targetUsed = true;
+      report.targetLufs = options_.targetLufs;
+      report.targetCoreLevel = choice_.trial.level;
+      report.settings.push_back("core-level=" + std::to_string(choice_.trial.level) + " (found for --target)");
+    }
+    report.targetIterations = trialPasses_;
+    report.ceilingUsed = !std::isnan(options_.ceilingDbtp);
+    report.ceilingDbtp = options_.ceilingDbtp;
+    report.hostGainDb = choice_.hostGainDb;
+    report.wallSeconds = Seconds(Clock::now() - wallStart);
+
+    AddChannelNote(job_, layout_, channels_, &report);
+    AddInputNotes(job_, layout_, passes_.Repairs(), &report);
+    AddFigureNotes(job_.input, report.before, report.frames, shape_.rate, &report);
+    AddFigureNotes(job_.output, report.after, report.frames, shape_.rate, &report);
+    AddOutputNotes(job_, layout_, output_.stream, &report);
+    if (!writer_->LayoutLoss().empty()) report.warnings.push_back(job_.output + ": " + writer_->LayoutLoss());
+    if (report.after.measured && report.after.truePeakDbtp > 0.0) {
+      report.warnings.push_back(job_.output + ": true peak " + Decimal(report.after.truePeakDbtp, 2) + " dBTP in " +
+                                DescribeChannel(layout_, LoudestChannel(report.after)) + " is above 0 dBTP" +
+                                (measureFile_ ? " after encoding" : ""));
+    }
+    return report;
+  }
+
+ private:
+  static StreamShape Shape(const RenderOptions& options, const AudioReader& reader) {
+    StreamShape shape{};
+    shape.rate = reader.SampleRate();
+    shape.bits = options.bits != 0 ? options.bits : DefaultHostBits(reader.Format());
+    shape.channels = reader.Channels();
+    shape.bufferFrames = static_cast<size_t>(options.bufferFrames);
+    shape.align = options.align;
+    return shape;
+  }
+
+  std::unique_ptr<AudioWriter> OpenWriter() {
+    WriteOptions writeOptions;
+    writeOptions.overwrite = options_.overwrite;
+    writeOptions.quality = options_.quality;
+    writeOptions.expectedFrames = reader_.Frames();
+    writeOptions.layout = layout_;
+    auto writer = std::make_unique<AudioWriter>(job_.output, outputFormat_, shape_.rate, channels_, writeOptions);
+    writer->CopyMetadata(reader_);
+    return writer;
+  }
+
+  // One trial: the output at `level` measured, nothing written. The same level always gives the
+  // same output, so a second plan reuses what the first one measured.
+  TrialFigures Trial(int level) {
+    if (const auto known = trials_.find(level); known != trials_.end()) return known->second;
+    LoudnessMeter measured(channels_, shape_.rate, true, loudnessRoles_);
+    Pass(level, &measured, 0.0, nullptr);
+    ++trialPasses_;
+    const LoudnessFigures figures = measured.Figures();
+    return trials_[level] = TrialFigures{level, figures.integratedLufs, figures.truePeakDbtp};
+  }
+
+  void AimPastTheEncoder(const LoudnessFigures& decoded) {
+    if (!std::isnan(options_.ceilingDbtp) && decoded.truePeakDbtp > options_.ceilingDbtp) {
+      aimCeilingDbtp_ -= decoded.truePeakDbtp - options_.ceilingDbtp + 0.05;
+    }
+    if (!std::isnan(options_.targetLufs) && std::fabs(decoded.integratedLufs - options_.targetLufs) > kTargetTolerance) {
+      aimLufs_ += options_.targetLufs - decoded.integratedLufs;
+    }
+    try {
+      Plan();
+    } catch (const CliError& error) {
+      throw CliError(job_.output + ": cannot keep the promise after encoding: the encoder moves the loudness by " +
+                     Decimal(options_.targetLufs - aimLufs_, 2) + " LU and the true peak; " + error.what());
+    }
+  }
+
+  // A pass at `level` (0: the run's own settings). The first pass, whichever it is, also measures
+  // the input and finds out how much of it decodes.
+  PassResult Pass(int level, LoudnessMeter* output, double gainDb, AudioWriter* writer) {
+    const bool first = !passes_.Started();
+    PassResult pass = passes_.Run(managers_.ForLevel(level), {first ? &before_ : nullptr, output}, gainDb, writer);
+    if (first) CheckLength(job_, reader_, pass.inputFrames, &report_);
+    return pass;
+  }
+
+  const RenderOptions& options_;
+  const RenderJob& job_;
+  AudioReader& reader_;
+  const ChannelLayout& layout_;
+  int channels_;
+  StreamShape shape_;
+  int outputFormat_;
+  bool promises_;
+  bool measureFile_;
+  std::vector<host::ChannelRole> loudnessRoles_;
+  LoudnessMeter before_;
+  FilePasses passes_;
+  TrialManagers managers_;
+  std::unique_ptr<AudioWriter> writer_;
+  LevelChoice choice_;
+  double aimLufs_;
+  double aimCeilingDbtp_;
+  std::map<int, TrialFigures> trials_;
+  int trialPasses_ = 0;
+  PassResult output_;
+  WrittenFile written_;
+  FileReport report_;
+};
 
 }  // namespace
 
@@ -471,133 +526,11 @@ FileReport RenderFile(const RenderContext& context, const RenderJob& job) {
   const Container& container = ContainerForOutput(job.output, options.type);
   AudioReader reader(job.input);
   if (context.progress != nullptr) context.progress->AddFile(reader.Frames());
-  const int channels = reader.Channels();
-  if (channels > 0xFFFF) throw CliError(job.input + ": too many channels for a stream");
-  StreamShape shape{};
-  shape.rate = reader.SampleRate();
-  shape.bits = options.bits != 0 ? options.bits : DefaultHostBits(reader.Format());
-  shape.channels = channels;
-  shape.bufferFrames = static_cast<size_t>(options.bufferFrames);
-  shape.align = options.align;
-
-  const int outputFormat = ChooseOutputFormat(container, options.encoding, reader.Format(), job.output);
-  WriteOptions writeOptions;
-  writeOptions.overwrite = options.overwrite;
-  writeOptions.quality = options.quality;
-  writeOptions.expectedFrames = reader.Frames();
-  AudioWriter writer(job.output, outputFormat, shape.rate, channels, writeOptions);
-  writer.CopyMetadata(reader);
-
-  const bool lossy = IsLossyFormat(outputFormat);
-  const bool measureFile = lossy && !IsStandardStream(job.output);
-  LoudnessMeter before(channels, shape.rate, options.report);
-  LoudnessMeter after(channels, shape.rate, options.report);
-  FileReport report;
-  report.settings = context.settings;
-
-  StreamResult streamed;
-  int latency = 0;
-  int processingRate = shape.rate;
-  if (!std::isnan(options.targetLufs) || !std::isnan(options.ceilingDbtp)) {
-    std::vector<float> input = ReadWhole(reader, shape.bits, context.progress);
-    before.AddHost(input.data(), input.size() / static_cast<size_t>(channels), shape.bits);
-    InMemoryRender render(context, job, shape, std::move(input));
-    Trial chosen;
-    if (!std::isnan(options.targetLufs)) {
-      chosen = render.SearchTarget(options.targetLufs);
-      report.targetUsed = true;
-      report.targetLufs = options.targetLufs;
-      report.targetCoreLevel = chosen.level;
-      report.targetIterations = render.Iterations();
-      report.settings.push_back("core-level=" + std::to_string(chosen.level) + " (found for --target)");
-    } else {
-      chosen = render.Run(std::nullopt);
-    }
-    report.ceilingUsed = !std::isnan(options.ceilingDbtp);
-    report.ceilingDbtp = options.ceilingDbtp;
-    report.hostGainDb = chosen.hostGainDb;
-    ApplyHostGain(&chosen.output, channels, chosen.hostGainDb);
-    const size_t frames = chosen.output.size() / static_cast<size_t>(channels);
-    constexpr size_t kChunk = 65536;
-    for (size_t start = 0; start < frames; start += kChunk) {
-      ThrowIfInterrupted();
-      const size_t count = std::min(kChunk, frames - start);
-      const float* host = chosen.output.data() + start * static_cast<size_t>(channels);
-      writer.WriteHost(host, count, shape.bits);
-      if (!measureFile) after.AddHost(host, count, shape.bits);
-    }
-    streamed.frames = static_cast<int64_t>(frames);
-    streamed.clipped = chosen.clipped;
-    streamed.processing = chosen.processing;
-    latency = chosen.latency;
-    processingRate = chosen.processingRate;
-  } else {
-    DriverStream driver(context.manager, job.input, shape, context.lookaheadActive);
-    latency = driver.LatencyFrames();
-    processingRate = driver.ProcessingRate();
-    // The file is read and written in large pieces while the stream still gets its buffers: a
-    // system call for every 480 frames would cost more than the effect itself.
-    FilePieces pieces(channels);
-    const Source source = [&](float* host, size_t frames) {
-      const size_t got = pieces.Read(host, frames, [&](float* piece, size_t count) {
-        return reader.ReadHost(piece, count, shape.bits);
-      });
-      before.AddHost(host, got, shape.bits);
-      return got;
-    };
-    const auto write = [&](const float* piece, size_t count) {
-      writer.WriteHost(piece, count, shape.bits);
-    };
-    const Sink sink = [&](const float* host, size_t frames) {
-      pieces.Write(host, frames, write);
-      if (!measureFile) after.AddHost(host, frames, shape.bits);
-    };
-    streamed = Stream(&driver, shape, source, sink, context.progress);
-    pieces.Flush(write);
-  }
-
-  // Lossy output is measured as a listener will hear it: decoded from the file.
-  AudioWriter::FrameSink readBack;
-  if (measureFile && options.report) {
-    readBack = [&](const float* frames, size_t count) { after.AddHost(frames, count, 1); };
-  }
-  const WrittenFile written = writer.Commit(readBack);
-
-  report.input = job.input;
-  report.output = job.output;
-  report.inputFormat = FormatName(reader.Format());
-  report.outputFormat = FormatName(written.format);
-  report.sampleRate = shape.rate;
-  report.processingRate = processingRate;
-  report.channels = channels;
-  report.processedChannels = std::min(channels, 2);
-  report.hostBits = shape.bits;
-  report.bufferFrames = options.bufferFrames;
-  report.frames = streamed.frames;
-  report.aligned = options.align;
-  report.latencyFrames = options.align ? latency : 0;
-  report.processSeconds = Seconds(streamed.processing);
-  report.clippedSamples = streamed.clipped;
-  report.outputMeasuredFromFile = measureFile;
-  report.before = before.Figures();
-  report.after = after.Figures();
-  report.wallSeconds = Seconds(Clock::now() - wallStart);
-
-  AddChannelNotes(&report);
-  if (report.clippedSamples > 0) {
-    report.warnings.push_back(job.output + ": " + std::to_string(report.clippedSamples) +
-                              " samples clipped at the output (lower output-gain or core-level, or "
-                              "give --ceiling)");
-  }
-  if (report.after.measured && report.after.truePeakDbtp > 0.0) {
-    report.warnings.push_back(job.output + ": true peak " + Decimal(report.after.truePeakDbtp, 2) +
-                              " dBTP is above 0 dBTP");
-  } else if (report.ceilingUsed && report.after.measured &&
-             report.after.truePeakDbtp > options.ceilingDbtp + 0.005) {
-    report.warnings.push_back(job.output + ": the encoder raised the true peak to " +
-                              Decimal(report.after.truePeakDbtp, 2) + " dBTP, above the ceiling");
-  }
-  return report;
+  if (reader.Channels() > 0xFFFF) throw CliError(job.input + ": too many channels for a stream");
+  FileRender render(context, job, &reader, container);
+  render.Plan();
+  render.Stream();
+  return render.Describe(wallStart);
 }
 
 FileReport AnalyseFile(const std::string& path, Progress* progress) {
@@ -605,26 +538,37 @@ FileReport AnalyseFile(const std::string& path, Progress* progress) {
   AudioReader reader(path);
   if (progress != nullptr) progress->AddFile(reader.Frames());
   const int bits = DefaultHostBits(reader.Format());
-  LoudnessMeter meter(reader.Channels(), reader.SampleRate());
-  std::vector<float> buffer(65536 * static_cast<size_t>(reader.Channels()));
+  const int channels = reader.Channels();
+  const ChannelLayout& layout = reader.Layout();
+  LoudnessMeter meter(channels, reader.SampleRate(), true, LoudnessRoles(layout, channels));
+  const size_t chunk = std::max<size_t>(256, 131072 / static_cast<size_t>(channels));
+  std::vector<float> buffer(chunk * static_cast<size_t>(channels));
+  InputRepairs repairs;
+  const bool integer = EncodingOf(reader.Format()).integer;
   int64_t frames = 0;
   for (;;) {
     ThrowIfInterrupted();
-    const size_t got = reader.ReadHost(buffer.data(), 65536, bits);
+    const size_t got = reader.ReadHost(buffer.data(), chunk, bits);
+    if (!integer) repairs.Clean(buffer.data(), got, static_cast<size_t>(channels), std::ldexp(1.0f, bits - 1));
     meter.AddHost(buffer.data(), got, bits);
     frames += static_cast<int64_t>(got);
     if (progress != nullptr) progress->Advance(static_cast<int64_t>(got));
-    if (got < 65536) break;
+    if (got < chunk) break;
   }
   FileReport report;
   report.analysisOnly = true;
   report.input = path;
   report.inputFormat = FormatName(reader.Format());
   report.sampleRate = reader.SampleRate();
-  report.channels = reader.Channels();
+  report.channels = channels;
+  DescribeChannels(layout, channels, &report);
   report.hostBits = bits;
   report.frames = frames;
+  const RenderJob job{path, std::string()};
+  CheckLength(job, reader, frames, &report);
+  AddInputNotes(job, layout, repairs, &report);
   report.before = meter.Figures();
+  AddFigureNotes(path, report.before, frames, report.sampleRate, &report);
   report.wallSeconds = Seconds(Clock::now() - wallStart);
   return report;
 }

@@ -1,22 +1,21 @@
-// One file through one stream processor, as a host streams it: full buffers of integer-scale
-// host samples, processed in place, the output aligned with the input unless asked otherwise.
-// With --target or --ceiling the file is first rendered in memory (as often as the loudness
-// search needs) and the chosen render is written.
+// One file through the driver, planned, streamed and measured. A plain render is one pass; with
+// --target or --ceiling the input is first streamed through the driver as often as the level
+// search needs (measured, nothing written), then once more into the output with the host gain
+// the search chose. Nothing of the file is ever held whole: memory stays the same whatever its
+// length.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "cli/arguments.h"
+#include "cli/level_search.h"
 #include "cli/progress.h"
 #include "cli/property_requests.h"
 #include "cli/report.h"
 #include "tessil/tessil.h"
 
 namespace tessil::cli {
-
-// How close --target must come, in LU.
-inline constexpr double kTargetTolerance = 0.2;
 
 struct RenderJob {
   std::string input;
@@ -32,8 +31,9 @@ struct RenderContext {
   Progress* progress = nullptr;
 };
 
-// Renders job.input into job.output with a new processor. Nothing appears at job.output unless
-// the whole file was rendered and read back; failures throw CliError.
+// Renders job.input into job.output with new processors. Nothing appears at job.output unless
+// the whole file was rendered, read back and keeps the promises asked for (--target,
+// --ceiling); failures throw CliError.
 FileReport RenderFile(const RenderContext& context, const RenderJob& job);
 
 // The input's own figures, nothing written (tessil analyse).

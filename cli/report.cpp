@@ -34,12 +34,48 @@ std::string JsonNumber(double value) {
   return Format("%.6f", value);
 }
 
+std::string DeclaredJson(const FileReport& report) {
+  return report.declaredFrames >= 0 ? std::to_string(report.declaredFrames) : std::string("null");
+}
+
 std::string JsonFigures(const LoudnessFigures& figures) {
   if (!figures.measured) return "null";
   return "{\"integrated_lufs\": " + JsonNumber(figures.integratedLufs) +
          ", \"range_lu\": " + JsonNumber(figures.rangeLu) +
          ", \"sample_peak_dbfs\": " + JsonNumber(figures.samplePeakDbfs) +
          ", \"true_peak_dbtp\": " + JsonNumber(figures.truePeakDbtp) + "}";
+}
+
+// " (5.1: FL FR FC LFE BL BR)"; nothing for mono and stereo, which say it themselves.
+std::string LayoutText(const FileReport& report) {
+  if (report.layout.empty() || report.layout == "mono" || report.layout == "stereo") {
+    return report.layout.empty() ? std::string() : " (" + report.layout + ")";
+  }
+  std::string text = " (" + report.layout;
+  if (!report.channelNames.empty() && report.layout.find('+') == std::string::npos) {
+    text += ":";
+    for (const std::string& name : report.channelNames) text += " " + name;
+  }
+  return text + ")";
+}
+
+// "FL and FR processed, FC, LFE, BL and BR passed through untouched"
+std::string PassThroughText(const FileReport& report) {
+  const auto& names = report.channelNames;
+  if (names.size() != static_cast<size_t>(report.channels)) {
+    return "channels 1 and 2 processed, channels 3 to " + std::to_string(report.channels) + " passed through untouched";
+  }
+  std::string others;
+  for (size_t c = 2; c < names.size(); ++c) {
+    others.append(c == 2 ? "" : c + 1 == names.size() ? " and " : ", ").append(names[c]);
+  }
+  return names[0] + " and " + names[1] + " processed, " + others + " passed through untouched";
+}
+
+std::string JsonStrings(const std::vector<std::string>& texts) {
+  std::string json = "[";
+  for (size_t i = 0; i < texts.size(); ++i) json.append(i > 0 ? ", " : "").append(JsonString(texts[i]));
+  return json + "]";
 }
 
 // One series moved to a hop `factor` times its own: each point the one ending at the same time,
@@ -144,17 +180,14 @@ std::string TextReport(const FileReport& report) {
   const bool analysis = report.analysisOnly;
   std::string text = analysis ? report.input + "\n" : report.input + " -> " + report.output + "\n";
   text += "  " + std::to_string(report.sampleRate) + " Hz, " + std::to_string(report.channels) +
-          (report.channels == 1 ? " channel, " : " channels, ") + report.inputFormat;
+          (report.channels == 1 ? " channel" : " channels") + LayoutText(report) + ", " + report.inputFormat;
   if (analysis) {
     text += "\n  " + Format("%.3f", report.DurationSeconds()) + " s of audio (" + std::to_string(report.frames) +
             " frames)\n";
   } else {
     text += ", processed as a " + std::to_string(report.hostBits) + "-bit stream at " +
             std::to_string(report.processingRate) + " Hz\n";
-    if (report.channels > report.processedChannels) {
-      text += "  channels 1 and 2 processed, channels 3 to " + std::to_string(report.channels) +
-              " passed through untouched\n";
-    }
+    if (report.channels > report.processedChannels) text += "  " + PassThroughText(report) + "\n";
     text += "  " + Format("%.3f", report.DurationSeconds()) + " s of audio (" + std::to_string(report.frames) +
             " frames) in buffers of " + std::to_string(report.bufferFrames) + " frames; ";
     text += report.aligned ? std::to_string(report.latencyFrames) + " frames of latency trimmed\n"
@@ -202,6 +235,7 @@ std::string TextReport(const FileReport& report) {
   row("loudness range", &LoudnessFigures::rangeLu, "LU");
   row("sample peak", &LoudnessFigures::samplePeakDbfs, "dBFS");
   row("true peak", &LoudnessFigures::truePeakDbtp, "dBTP");
+  for (const std::string& note : report.notes) text.append("  note: ").append(note).append("\n");
   if (!report.plot.empty()) text += "  picture: " + report.plot + "\n";
   if (!analysis) text += "  written as " + report.outputFormat + "\n";
   return text;
@@ -211,8 +245,10 @@ std::string JsonReport(const FileReport& report) {
   if (report.analysisOnly) {
     return "{\"input\": " + JsonString(report.input) + ", \"input_format\": " + JsonString(report.inputFormat) +
            ", \"sample_rate\": " + std::to_string(report.sampleRate) +
-           ", \"channels\": " + std::to_string(report.channels) +
-           ", \"frames\": " + std::to_string(report.frames) +
+           ", \"channels\": " + std::to_string(report.channels) + ", \"layout\": " + JsonString(report.layout) +
+           ", \"channel_names\": " + JsonStrings(report.channelNames) +
+           ", \"frames\": " + std::to_string(report.frames) + ", \"declared_frames\": " + DeclaredJson(report) +
+           ", \"warnings\": " + JsonStrings(report.warnings) + ", \"notes\": " + JsonStrings(report.notes) +
            ", \"duration_seconds\": " + JsonNumber(report.DurationSeconds()) +
            ", \"input_loudness\": " + JsonFigures(report.before) +
            ", \"loudness_over_time\": " + JsonOverTime(report) + ", \"plot\": " + JsonPlot(report) + "}";
@@ -233,11 +269,12 @@ std::string JsonReport(const FileReport& report) {
          ", \"output_format\": " + JsonString(report.outputFormat) +
          ", \"sample_rate\": " + std::to_string(report.sampleRate) +
          ", \"processing_rate\": " + std::to_string(report.processingRate) +
-         ", \"channels\": " + std::to_string(report.channels) +
+         ", \"channels\": " + std::to_string(report.channels) + ", \"layout\": " + JsonString(report.layout) +
+         ", \"channel_names\": " + JsonStrings(report.channelNames) +
          ", \"processed_channels\": " + std::to_string(report.processedChannels) +
          ", \"passed_through_channels\": " + std::to_string(report.channels - report.processedChannels) +
          ", \"bits\": " + std::to_string(report.hostBits) +
-         ", \"frames\": " + std::to_string(report.frames) +
+         ", \"frames\": " + std::to_string(report.frames) + ", \"declared_frames\": " + DeclaredJson(report) +
          ", \"duration_seconds\": " + JsonNumber(report.DurationSeconds()) +
          ", \"buffer_frames\": " + std::to_string(report.bufferFrames) +
          ", \"aligned\": " + (report.aligned ? "true" : "false") +
@@ -248,7 +285,7 @@ std::string JsonReport(const FileReport& report) {
          ", \"host_gain_db\": " + JsonNumber(report.hostGainDb) +
          ", \"clipped_samples\": " + std::to_string(report.clippedSamples) +
          ", \"output_measured_from_file\": " + (report.outputMeasuredFromFile ? "true" : "false") +
-         ", \"warnings\": " + warnings +
+         ", \"warnings\": " + warnings + ", \"notes\": " + JsonStrings(report.notes) +
          ", \"process_seconds\": " + JsonNumber(report.processSeconds) +
          ", \"wall_seconds\": " + JsonNumber(report.wallSeconds) +
          ", \"realtime_factor\": " + JsonNumber(report.RealtimeFactor()) +

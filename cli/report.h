@@ -17,9 +17,12 @@ struct FileReport {
   std::string outputFormat;
   int sampleRate = 0;
   int channels = 0;
+  std::string layout;                     // "5.1", "stereo", ... or "unspecified"
+  std::vector<std::string> channelNames;  // "FL", "FR", ... in the order processed; empty when unspecified
   int hostBits = 0;
   int bufferFrames = 0;
   int64_t frames = 0;
+  int64_t declaredFrames = -1;  // the header's length, when fewer frames could be decoded
   bool aligned = true;
   int latencyFrames = 0;        // trimmed from the start when aligned
   double processSeconds = 0.0;  // inside the processor's Process
@@ -41,6 +44,7 @@ struct FileReport {
   double ceilingDbtp = 0.0;
   bool outputMeasuredFromFile = false;  // lossy output: figures of the decoded file
   std::vector<std::string> warnings;    // also printed on stderr
+  std::vector<std::string> notes;       // why a figure is missing; in the report only
   std::string plot;                     // the picture drawn (--plot), if any
 
   double DurationSeconds() const;

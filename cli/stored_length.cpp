@@ -5,8 +5,6 @@
 
 namespace tessil::cli {
 
-namespace {
-
 bool StoresPlainSamples(int format) {
   switch (format & SF_FORMAT_TYPEMASK) {
     case SF_FORMAT_FLAC:
@@ -29,8 +27,6 @@ bool StoresPlainSamples(int format) {
       return false;
   }
 }
-
-}  // namespace
 
 int64_t StoredFrames(SNDFILE* file, const SF_INFO& info) {
   if (!StoresPlainSamples(info.format) || info.frames < 0) return -1;

@@ -14,4 +14,8 @@ namespace tessil::cli {
 // then at its start again.
 int64_t StoredFrames(SNDFILE* file, const SF_INFO& info);
 
+// True when `format` stores plain samples outside a FLAC or Ogg stream: its header's length is
+// exact, not an estimate.
+bool StoresPlainSamples(int format);
+
 }  // namespace tessil::cli

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -69,11 +70,13 @@ Spawned Spawn(const std::vector<std::string>& arguments, int stdinFd, int stdout
 
 RunResult Wait(Spawned& spawned) {
   int raw = 0;
-  ::waitpid(spawned.pid, &raw, 0);
+  struct rusage usage {};
+  ::wait4(spawned.pid, &raw, 0, &usage);
   ::close(spawned.outFile);
   ::close(spawned.errFile);
   RunResult result;
   result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+  result.peakKiB = usage.ru_maxrss;
   result.out = FileBytes(spawned.outPath);
   result.err = FileBytes(spawned.errPath);
   ::unlink(spawned.outPath.c_str());
@@ -254,7 +257,7 @@ double JsonNumber(const std::string& json, const std::string& object, const std:
 
 // The published K-weighting sections, mean squares over 400 ms blocks every 100 ms, the absolute
 // (-70 LUFS) and relative (-10 LU) gates.
-double IntegratedLoudness48k(const std::vector<double>& interleaved, int channels) {
+double IntegratedLoudness48k(const std::vector<double>& interleaved, int channels, const std::vector<double>& weights) {
   struct Section {
     double b0, b1, b2, a1, a2;
   };
@@ -271,7 +274,7 @@ double IntegratedLoudness48k(const std::vector<double>& interleaved, int channel
       x2 = x1, x1 = x, y2 = y1, y1 = y;
       const double v = highPass.b0 * y + highPass.b1 * u1 + highPass.b2 * u2 - highPass.a1 * v1 - highPass.a2 * v2;
       u2 = u1, u1 = y, v2 = v1, v1 = v;
-      energy[i] += v * v;
+      energy[i] += (weights.empty() ? 1.0 : weights[static_cast<size_t>(c)]) * v * v;
     }
   }
   const size_t block = 19200;

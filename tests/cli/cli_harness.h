@@ -15,6 +15,7 @@ struct RunResult {
   int status = -1;  // exit status, or 128 + signal
   std::string out;
   std::string err;
+  long peakKiB = 0;  // the child's peak resident memory
 };
 
 // Runs the tessil binary with these arguments, capturing both output streams.
@@ -61,8 +62,9 @@ std::string FileBytes(const std::string& path);
 void WriteText(const std::string& path, const std::string& text);
 
 // Integrated loudness by ITU-R BS.1770-4 at 48 kHz, computed here from first principles:
-// nominal samples (full scale 1.0), interleaved.
-double IntegratedLoudness48k(const std::vector<double>& interleaved, int channels);
+// nominal samples (full scale 1.0), interleaved; `weights` per channel (empty: all 1).
+double IntegratedLoudness48k(const std::vector<double>& interleaved, int channels,
+                             const std::vector<double>& weights = {});
 
 // The number stored under `key` inside the JSON object named `object` (empty: anywhere in the
 // text), from the first match; NaN when absent or null.

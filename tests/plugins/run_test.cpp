@@ -2,7 +2,6 @@
 // and no allocation on the audio thread.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <vector>
@@ -10,55 +9,7 @@
 #include "host/ceiling_limiter.h"
 #include "plugin_harness.h"
 #include "plugin_loader.h"
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define TESSIL_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define TESSIL_SANITIZED 1
-#endif
-#endif
-
-#ifndef TESSIL_SANITIZED
-// Every allocation in the process passes here: the executable's malloc family takes precedence
-// over the C library's for the plugins and libsoxr too.
-extern "C" void* __libc_malloc(size_t);
-extern "C" void* __libc_calloc(size_t, size_t);
-extern "C" void* __libc_realloc(void*, size_t);
-extern "C" void* __libc_memalign(size_t, size_t);
-namespace {
-std::atomic<bool> counting{false};
-std::atomic<long> allocations{0};
-void Count() {
-  if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
-}
-}  // namespace
-extern "C" void* malloc(size_t size) {
-  Count();
-  return __libc_malloc(size);
-}
-extern "C" void* calloc(size_t count, size_t size) {
-  Count();
-  return __libc_calloc(count, size);
-}
-extern "C" void* realloc(void* block, size_t size) {
-  Count();
-  return __libc_realloc(block, size);
-}
-extern "C" void* memalign(size_t alignment, size_t size) {
-  Count();
-  return __libc_memalign(alignment, size);
-}
-extern "C" void* aligned_alloc(size_t alignment, size_t size) {
-  Count();
-  return __libc_memalign(alignment, size);
-}
-extern "C" int posix_memalign(void** result, size_t alignment, size_t size) {
-  Count();
-  *result = __libc_memalign(alignment, size);
-  return *result == nullptr ? 12 : 0;
-}
-#endif
+#include "support/allocation_counter.h"
 
 namespace tessil::plugin_test {
 namespace {
@@ -141,7 +92,7 @@ TEST(PluginRun, LatencyIsTheSameWhateverTheSwitches) {
   }
 }
 
-#ifndef TESSIL_SANITIZED
+#if TESSIL_COUNTS_ALLOCATIONS
 TEST(PluginRun, RunNeverAllocates) {
   for (const bool lv2 : {false, true}) {
     for (const int rate : {44100, 96000}) {
@@ -149,8 +100,8 @@ TEST(PluginRun, RunNeverAllocates) {
       auto plugin = Load(lv2, rate);
       const Audio input = Programme(rate, 0.5);
       std::vector<float> left(4096), right(4096);
-      allocations = 0;
-      counting = true;
+      test_support::ResetAllocations();
+      test_support::CountAllocations(true);
       size_t position = 0;
       for (const uint32_t frames : {1u, 64u, 1000u, 4096u, 333u, 4096u, 17u}) {
         for (uint32_t i = 0; i < frames; ++i, ++position) {
@@ -159,20 +110,20 @@ TEST(PluginRun, RunNeverAllocates) {
         }
         plugin->Run(left.data(), right.data(), left.data(), right.data(), frames);
         if (frames == 333u) {  // a change, sent on the audio thread by the next run()
-          counting = false;
+          test_support::CountAllocations(false);
           plugin->Set("eq-band-gain.1.2", 6);
           plugin->Set("ceiling_enable", 1);
-          counting = true;
+          test_support::CountAllocations(true);
         }
       }
-      counting = false;
-      EXPECT_EQ(allocations.load(), 0);
+      test_support::CountAllocations(false);
+      EXPECT_EQ(test_support::Allocations(), 0);
       // The counter itself works.
-      counting = true;
-      void* block = std::malloc(16);
-      counting = false;
+      test_support::CountAllocations(true);
+      void* volatile block = std::malloc(16);  // volatile: a pair the compiler could drop
+      test_support::CountAllocations(false);
       std::free(block);
-      EXPECT_EQ(allocations.load(), 1);
+      EXPECT_EQ(test_support::Allocations(), 1);
     }
   }
 }
