@@ -30,6 +30,10 @@ std::vector<std::string_view> SplitDots(std::string_view text) {
   }
 }
 
+std::string BandRange() {
+  return "0 to " + std::to_string(kEqualiserBands - 1);
+}
+
 std::string AddressHelp(const PropertyInfo& property) {
   switch (property.scope) {
     case PropertyScope::Stream:
@@ -37,8 +41,7 @@ std::string AddressHelp(const PropertyInfo& property) {
     case PropertyScope::Channel:
       return property.name + " is written " + AddressForm(property) + " (CH: 0, 1 or both)";
     case PropertyScope::Band:
-      return property.name + " is written " + AddressForm(property) +
-             " (CH: 0, 1 or both; BAND: 0 to 3)";
+      return property.name + " is written " + AddressForm(property) + " (CH: 0, 1 or both; BAND: " + BandRange() + ")";
   }
   return {};
 }
@@ -92,7 +95,7 @@ PropertySetting ParseSetting(std::string_view text) {
   if (expected == 3) {
     int64_t parsed = 0;
     if (!ParseWhole(parts[2], &parsed) || parsed < 0 || parsed >= kEqualiserBands) {
-      throw fail("band " + Quoted(parts[2]) + " does not exist (bands 0 to 3)");
+      throw fail("band " + Quoted(parts[2]) + " does not exist (bands " + BandRange() + ")");
     }
     band = static_cast<uint32_t>(parsed);
   }

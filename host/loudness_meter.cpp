@@ -88,15 +88,18 @@ double LoudnessWeight(ChannelRole role) {
 
 std::vector<ChannelRole> DefaultChannelRoles(int channels) {
   constexpr ChannelRole F = ChannelRole::Front, S = ChannelRole::Surround, L = ChannelRole::LowFrequency;
-  std::vector<ChannelRole> roles;
-  switch (channels) {
-    case 4: roles = {F, F, S, S}; break;
-    case 5: roles = {F, F, F, S, S}; break;
-    case 6: roles = {F, F, F, L, S, S}; break;
-    case 7: roles = {F, F, F, L, S, S, S}; break;
-    default: roles = {F, F, F, L, S, S, S, S}; break;
-  }
-  roles.resize(static_cast<size_t>(std::max(channels, 0)), F);
+  // Up to three channels every one is a front channel; past the eighth too.
+  const std::vector<ChannelRole> known = [channels]() -> std::vector<ChannelRole> {
+    switch (channels) {
+      case 4: return {F, F, S, S};
+      case 5: return {F, F, F, S, S};
+      case 6: return {F, F, F, L, S, S};
+      case 7: return {F, F, F, L, S, S, S};
+      default: return {F, F, F, L, S, S, S, S};
+    }
+  }();
+  std::vector<ChannelRole> roles(static_cast<size_t>(std::max(channels, 0)), F);
+  std::copy_n(known.begin(), std::min(known.size(), roles.size()), roles.begin());
   return roles;
 }
 

@@ -27,7 +27,7 @@ uint32_t NativeRateFor(uint32_t rate) {
   if (rate == 0 || IsNativeRate(rate)) return rate;
   // The 44.1 kHz family first: 44100 and 48000 share divisors (300, 900, ...) that no real
   // stream uses, while 11025 Hz and its multiples only belong here.
-  for (const uint32_t native : {44100u, 48000u, 32000u}) {
+  for (const ULONG native : {kTessilRateSets[1], kTessilRateSets[2], kTessilRateSets[0]}) {
     if (SameFamily(rate, native)) return native;
   }
   uint32_t nearest = kTessilRateSets[0];
