@@ -39,39 +39,93 @@ struct InterleavedSource {
   static size_t Stride(size_t channels) { return channels; }
 };
 
-// Sums of squares of two channels' K-weighted samples x0[0], x0[stride], ... and x1[0], ...,
-// side by side in the two lanes of a vector, so that both share the recursion's wait. The
-// feedback terms are subtracted oldest first: the newest state, which the previous sample has
-// only just produced, then enters last, and each sample waits on one multiply and one
-// subtraction instead of four of each.
-typedef double Pair __attribute__((vector_size(16)));
+// Sums of squares of N channels' K-weighted samples x[l][0], x[l][stride], ..., side by side in
+// the lanes of a vector, so that all share the recursion's wait. The feedback terms are
+// subtracted oldest first: the newest state, which the previous sample has only just produced,
+// then enters last, and each sample waits on one multiply and one subtraction instead of four of
+// each. Every lane does exactly the arithmetic it would do alone.
+template <int N>
+struct Lanes;
+template <>
+struct Lanes<2> {
+  typedef double Type __attribute__((vector_size(16)));
+};
+template <>
+struct Lanes<4> {
+  typedef double Type __attribute__((vector_size(32)));
+};
 
-void FilterSquaresPair(const float* x0, const float* x1, size_t stride, size_t count, const KWeighting& k,
-                       double* state0, double* state1, double* sum0, double* sum1) {
-  const Pair b0 = {k.b[0], k.b[0]}, b1 = {k.b[1], k.b[1]}, b2 = {k.b[2], k.b[2]}, b3 = {k.b[3], k.b[3]},
-             b4 = {k.b[4], k.b[4]};
-  const Pair a1 = {k.a[1], k.a[1]}, a2 = {k.a[2], k.a[2]}, a3 = {k.a[3], k.a[3]}, a4 = {k.a[4], k.a[4]};
-  Pair v1 = {state0[0], state1[0]}, v2 = {state0[1], state1[1]}, v3 = {state0[2], state1[2]},
-       v4 = {state0[3], state1[3]};
-  Pair sum = {0.0, 0.0};
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define TESSIL_WIDE_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define TESSIL_WIDE_CLONES
+#endif
+
+template <int N>
+TESSIL_WIDE_CLONES void FilterSquares(const float* const* x, size_t stride, size_t count, const KWeighting& k,
+                                      double* const* state, double* sums) {
+  using V = typename Lanes<N>::Type;
+  V b[5], a[5], v[5];
+  for (int j = 0; j < 5; ++j) {
+    for (int l = 0; l < N; ++l) {
+      b[j][l] = k.b[j];
+      a[j][l] = k.a[j];
+      v[j][l] = j == 0 ? 0.0 : state[l][j - 1];
+    }
+  }
+  V sum = {};
   for (size_t i = 0; i < count; ++i) {
-    const Pair x = {static_cast<double>(x0[i * stride]), static_cast<double>(x1[i * stride])};
-    const Pair v0 = (((x - a4 * v4) - a3 * v3) - a2 * v2) - a1 * v1;
-    const Pair y = b0 * v0 + b1 * v1 + b2 * v2 + b3 * v3 + b4 * v4;
+    V in;
+    for (int l = 0; l < N; ++l) in[l] = static_cast<double>(x[l][i * stride]);
+    const V v0 = (((in - a[4] * v[4]) - a[3] * v[3]) - a[2] * v[2]) - a[1] * v[1];
+    const V y = b[0] * v0 + b[1] * v[1] + b[2] * v[2] + b[3] * v[3] + b[4] * v[4];
     sum += y * y;
-    v4 = v3;
-    v3 = v2;
-    v2 = v1;
-    v1 = v0;
+    v[4] = v[3];
+    v[3] = v[2];
+    v[2] = v[1];
+    v[1] = v0;
   }
-  const Pair* states[4] = {&v1, &v2, &v3, &v4};
-  for (int j = 0; j < 4; ++j) {
-    state0[j] = (*states[j])[0];
-    state1[j] = (*states[j])[1];
+  for (int l = 0; l < N; ++l) {
+    for (int j = 0; j < 4; ++j) state[l][j] = v[j + 1][l];
+    sums[l] = sum[l];
   }
-  *sum0 = sum[0];
-  *sum1 = sum[1];
 }
+
+// Channels gathered for FilterSquares: up to four lanes; a lane left over repeats the last
+// channel into a state and a sum that are thrown away.
+struct LaneSet {
+  static constexpr int kMost = 4;
+  const float* x[kMost];
+  double* state[kMost];
+  double* stepSum[kMost];
+  int count = 0;
+  double spareState[4];
+
+  void Add(const float* samples, double* channelState, double* channelStepSum) {
+    x[count] = samples;
+    state[count] = channelState;
+    stepSum[count] = channelStepSum;
+    ++count;
+  }
+
+  void Run(size_t stride, size_t frames, const KWeighting& k) {
+    if (count == 0) return;
+    const int lanes = count <= 2 ? 2 : 4;
+    for (int l = count; l < lanes; ++l) {
+      x[l] = x[count - 1];
+      std::copy_n(state[count - 1], 4, spareState);
+      state[l] = spareState;
+    }
+    double sums[kMost];
+    if (lanes == 2) {
+      FilterSquares<2>(x, stride, frames, k, state, sums);
+    } else {
+      FilterSquares<4>(x, stride, frames, k, state, sums);
+    }
+    for (int l = 0; l < count; ++l) *stepSum[l] += sums[l];
+    count = 0;
+  }
+};
 
 }  // namespace
 
@@ -161,27 +215,40 @@ void LoudnessMeter::AddFrom(const Source& source, size_t frames) {
   size_t done = 0;
   while (done < frames) {
     const size_t count = std::min(frames - done, stepFrames_ - stepFill_);
-    size_t m = 0;
-    for (; m + 1 < measured_.size(); m += 2) {
-      const int c0 = measured_[m], c1 = measured_[m + 1];
-      double sum0 = 0.0, sum1 = 0.0;
-      FilterSquaresPair(source.Channel(c0) + done * stride, source.Channel(c1) + done * stride, stride, count, filter_,
-                        &states_[4 * c0], &states_[4 * c1], &sum0, &sum1);
-      stepSums_[c0] += sum0;
-      stepSums_[c1] += sum1;
-    }
-    if (m < measured_.size()) {
-      // A channel without a partner runs in both lanes; the second lane's state is thrown away.
+    LaneSet lanes;
+    for (size_t m = 0; m < measured_.size(); ++m) {
       const int c = measured_[m];
-      double state[4] = {states_[4 * c], states_[4 * c + 1], states_[4 * c + 2], states_[4 * c + 3]};
-      double sum = 0.0, unused = 0.0;
-      const float* x = source.Channel(c) + done * stride;
-      FilterSquaresPair(x, x, stride, count, filter_, &states_[4 * c], state, &sum, &unused);
-      stepSums_[c] += sum;
+      lanes.Add(source.Channel(c) + done * stride, &states_[4 * c], &stepSums_[c]);
+      // Pairs: four lanes pay off only for channels fed side by side from two meters.
+      if (lanes.count == 2) lanes.Run(stride, count, filter_);
     }
+    lanes.Run(stride, count, filter_);
     done += count;
     stepFill_ += count;
     if (stepFill_ == stepFrames_) CompleteStep();
+  }
+}
+
+void LoudnessMeter::AddSideBySide(LoudnessMeter& first, const float* const* firstPlanar, LoudnessMeter& second,
+                                  const float* const* secondPlanar, size_t frames) {
+  if (first.sampleRate_ != second.sampleRate_ || first.stepFill_ != second.stepFill_ ||
+      first.measured_.size() + second.measured_.size() > LaneSet::kMost) {
+    first.Add(firstPlanar, frames);
+    second.Add(secondPlanar, frames);
+    return;
+  }
+  size_t done = 0;
+  while (done < frames) {
+    const size_t count = std::min(frames - done, first.stepFrames_ - first.stepFill_);
+    LaneSet lanes;
+    for (const int c : first.measured_) lanes.Add(firstPlanar[c] + done, &first.states_[4 * c], &first.stepSums_[c]);
+    for (const int c : second.measured_) lanes.Add(secondPlanar[c] + done, &second.states_[4 * c], &second.stepSums_[c]);
+    lanes.Run(1, count, first.filter_);
+    done += count;
+    for (LoudnessMeter* meter : {&first, &second}) {
+      meter->stepFill_ += count;
+      if (meter->stepFill_ == meter->stepFrames_) meter->CompleteStep();
+    }
   }
 }
 

@@ -62,6 +62,11 @@ class LoudnessMeter {
   // interleaved[i * Channels() + c].
   void Add(const float* const* planar, size_t frames);
   void AddInterleaved(const float* interleaved, size_t frames);
+  // first.Add(firstPlanar, frames) and second.Add(secondPlanar, frames) to the bit, in about the
+  // time of one where both meters are at the same rate and point of their step and measure four
+  // channels between them (a plugin's input and output): their filters share the wait.
+  static void AddSideBySide(LoudnessMeter& first, const float* const* firstPlanar, LoudnessMeter& second,
+                            const float* const* secondPlanar, size_t frames);
 
   // Of the 400 ms and the 3 s ending with the last completed step; -inf for silence.
   double MomentaryLufs() const { return LoudnessFromEnergy(MomentaryEnergy()); }

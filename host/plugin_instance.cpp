@@ -15,6 +15,10 @@ namespace {
 // Compared by their bits, so that NaN, which never equals itself, still counts as seen.
 constexpr int64_t kNeverSent = std::numeric_limits<int64_t>::min();
 
+// Calls up to this long measure input and output loudness side by side; longer ones, rare in
+// real-time hosts, measure them one after the other.
+constexpr uint32_t kInputCopyFrames = 4096;
+
 bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 }  // namespace
@@ -66,6 +70,7 @@ void PluginInstance::Activate() {
   const auto channels = static_cast<int>(layout_.channels);
   inputLoudness_ = std::make_unique<LoudnessMeter>(rate, DefaultChannelRoles(channels));
   outputLoudness_ = std::make_unique<LoudnessMeter>(rate, DefaultChannelRoles(channels));
+  inputCopy_.assign(size_t{kInputCopyFrames} * layout_.channels, 0.0f);
   outputPeaks_ = std::make_unique<TruePeakMeter>(channels, rate);
   recentPeak_ = std::make_unique<RecentPeak>(rate);
 }
@@ -110,15 +115,28 @@ float MeterValue(HostPortIndex index, double value) {
 
 }  // namespace
 
+bool PluginInstance::BothLoudnessMeters(uint32_t frames) const {
+  const bool input = hostOutputs_[kInputLoudnessPort] != nullptr || hostOutputs_[kLevelChangePort] != nullptr;
+  const bool output = hostOutputs_[kOutputLoudnessPort] != nullptr || hostOutputs_[kLevelChangePort] != nullptr;
+  return input && output && frames <= kInputCopyFrames;
+}
+
 void PluginInstance::MeterInput(uint32_t frames) {
-  if (hostOutputs_[kInputLoudnessPort] != nullptr || hostOutputs_[kLevelChangePort] != nullptr) {
+  if (BothLoudnessMeters(frames)) {
+    for (uint32_t c = 0; c < layout_.channels; ++c) {
+      std::copy_n(audioIn_[c], frames, &inputCopy_[size_t{c} * kInputCopyFrames]);
+    }
+  } else if (hostOutputs_[kInputLoudnessPort] != nullptr || hostOutputs_[kLevelChangePort] != nullptr) {
     inputLoudness_->Add(audioIn_, frames);
   }
 }
 
 void PluginInstance::MeterOutput(uint32_t frames) {
   const float* const output[2] = {audioOut_[0], audioOut_[layout_.channels - 1]};
-  if (hostOutputs_[kOutputLoudnessPort] != nullptr || hostOutputs_[kLevelChangePort] != nullptr) {
+  if (BothLoudnessMeters(frames)) {
+    const float* const input[2] = {inputCopy_.data(), &inputCopy_[size_t{layout_.channels - 1} * kInputCopyFrames]};
+    LoudnessMeter::AddSideBySide(*inputLoudness_, input, *outputLoudness_, output, frames);
+  } else if (hostOutputs_[kOutputLoudnessPort] != nullptr || hostOutputs_[kLevelChangePort] != nullptr) {
     outputLoudness_->Add(output, frames);
   }
   if (hostOutputs_[kOutputTruePeakPort] != nullptr) {

@@ -43,7 +43,10 @@ class PluginInstance {
   // Returns whether any request was sent.
   bool SendChangedControls();
   float HostControl(HostPortIndex index) const;
-  // Measures what the connected meter outputs need and writes every connected output.
+  // Measures what the connected meter outputs need and writes every connected output. Where
+  // both loudness meters measure and the call fits inputCopy_, the input is kept there and
+  // measured beside the output after the stream has run (outputs may be the inputs' buffers).
+  bool BothLoudnessMeters(uint32_t frames) const;
   void MeterInput(uint32_t frames);
   void MeterOutput(uint32_t frames);
   void WriteOutputs();
@@ -65,6 +68,7 @@ class PluginInstance {
   // The meters, measuring only while an output that shows them is connected.
   std::unique_ptr<LoudnessMeter> inputLoudness_;
   std::unique_ptr<LoudnessMeter> outputLoudness_;
+  std::vector<float> inputCopy_;  // kInputCopyFrames per channel
   std::unique_ptr<TruePeakMeter> outputPeaks_;
   std::unique_ptr<RecentPeak> recentPeak_;
   uint32_t latency_;

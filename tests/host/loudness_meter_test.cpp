@@ -255,6 +255,53 @@ TEST(LoudnessMeter, ANotANumberOrAnInfinitySpoilsOnlyTheWindowsThatHoldIt) {
   }
 }
 
+// A plugin's input and output meters fed side by side read exactly what each would read alone,
+// also where they cannot share (more than four channels, meters at different points of a step).
+TEST(LoudnessMeter, MetersFedSideBySideReadWhatTheyReadAlone) {
+  struct Pairing {
+    int firstChannels, secondChannels;
+    size_t headStart;  // frames the first meter had before
+  };
+  const std::vector<float> a = Tone(44100, 6, 4, -20), b = Tone(44100, 6, 4, -9);
+  for (const Pairing p : {Pairing{2, 2, 0}, Pairing{1, 1, 0}, Pairing{2, 1, 0}, Pairing{6, 2, 0}, Pairing{2, 2, 100}}) {
+    SCOPED_TRACE(std::to_string(p.firstChannels) + "+" + std::to_string(p.secondChannels) + " channels");
+    LoudnessMeter together[2] = {{44100, DefaultChannelRoles(p.firstChannels)}, {44100, DefaultChannelRoles(p.secondChannels)}};
+    LoudnessMeter alone[2] = {{44100, DefaultChannelRoles(p.firstChannels)}, {44100, DefaultChannelRoles(p.secondChannels)}};
+    std::vector<float> planar[2][6];
+    for (int c = 0; c < 6; ++c) {
+      for (size_t i = 0; i < a.size() / 6; ++i) {
+        planar[0][c].push_back(a[i * 6 + c] * static_cast<float>(c + 1) / 6.0f);
+        planar[1][c].push_back(b[i * 6 + c]);
+      }
+    }
+    size_t done = p.headStart;
+    for (LoudnessMeter* meter : {&together[0], &alone[0]}) {
+      const float* head[6] = {planar[0][0].data(), planar[0][1].data(), planar[0][2].data(),
+                              planar[0][3].data(), planar[0][4].data(), planar[0][5].data()};
+      meter->Add(head, p.headStart);
+    }
+    for (const size_t piece : {size_t{64}, size_t{4410}, size_t{1}, size_t{30000}, size_t{100000}}) {
+      const size_t n = std::min(piece, planar[0][0].size() - done);
+      const float* in[2][6];
+      for (int side = 0; side < 2; ++side) {
+        for (int c = 0; c < 6; ++c) in[side][c] = planar[side][c].data() + done;
+      }
+      LoudnessMeter::AddSideBySide(together[0], in[0], together[1], in[1], n);
+      alone[0].Add(in[0], n);
+      alone[1].Add(in[1], n);
+      done += n;
+      for (int side = 0; side < 2; ++side) {
+        EXPECT_EQ(together[side].Steps(), alone[side].Steps());
+        EXPECT_EQ(together[side].MomentaryEnergy(), alone[side].MomentaryEnergy());
+        EXPECT_EQ(together[side].ShortTermEnergy(), alone[side].ShortTermEnergy());
+      }
+    }
+    // Something was measured on both sides, so equal figures mean equal work.
+    EXPECT_GE(together[1].Steps(), 30u);
+    EXPECT_TRUE(std::isfinite(together[0].ShortTermLufs()) && std::isfinite(together[1].ShortTermLufs()));
+  }
+}
+
 #if TESSIL_COUNTS_ALLOCATIONS
 // What a plugin does in run(): meters fed planar blocks of any size, nothing allocated.
 TEST(LoudnessMeter, MetersAllocateNothingOnceBuilt) {
