@@ -7,7 +7,8 @@
 #
 # Builds the plugins and the host (bench/plugin_calls.cpp) in build-bench/current. Every port is
 # connected and every plugin runs at its defaults, the meters included; the mono plugin gets the
-# left channel.
+# left channel. The stereo plugin runs a second time with its meter outputs unconnected, as hosts
+# that show no meters may leave them (",meters-off").
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 rounds=${1:-5}
@@ -22,7 +23,7 @@ cmake --build "$work/current" --target tessil_cli tessil_lv2 plugin_calls -j2 >/
 export LV2_PATH=$work/current/lv2:/usr/lib/lv2
 for frames in 64 256; do
   "$work/current/bench/plugin_calls" "$work/plugins/demo-input.wav" "$frames" "$rounds" \
-    urn:tessil:lv2:stereo urn:tessil:lv2:mono "$lsp" | tee "$work/plugins/calls-$frames.txt"
+    urn:tessil:lv2:stereo bare:urn:tessil:lv2:stereo urn:tessil:lv2:mono "$lsp" | tee "$work/plugins/calls-$frames.txt"
   awk -v lsp="$lsp" '$1 == lsp { peer = $5; peerMedian = $8 } $1 != lsp { mean[$1] = $5; median[$1] = $8 }
     END { for (p in mean) printf "  %s / lsp: mean %.2fx, median %.2fx\n", p, mean[p] / peer, median[p] / peerMedian }' \
     "$work/plugins/calls-$frames.txt" | sort

@@ -1,6 +1,8 @@
 // Per-call time of LV2 plugins in one lilv host: each plugin runs the same file in calls of a
 // fixed size, the plugins taking turns round by round so that they share the machine's state.
 //   plugin_calls FILE FRAMES ROUNDS URI...
+// A URI written bare:URI leaves the plugin's control outputs (its meters) unconnected, for
+// plugins whose outputs are optional.
 // Prints, per plugin, the mean, median, 99th percentile and worst time of one run() call. On a
 // machine others use, the worst call and the mean carry their preemptions; the median does not.
 #include <lilv/lilv.h>
@@ -71,15 +73,18 @@ int main(int argc, char** argv) {
 
   std::vector<std::unique_ptr<Plugin>> plugins;
   for (int i = 4; i < argc; ++i) {
-    LilvNode* uri = lilv_new_uri(world, argv[i]);
+    const std::string given = argv[i];
+    const bool bare = given.rfind("bare:", 0) == 0;
+    const std::string name = bare ? given.substr(5) : given;
+    LilvNode* uri = lilv_new_uri(world, name.c_str());
     const LilvPlugin* found = lilv_plugins_get_by_uri(all, uri);
     lilv_node_free(uri);
     if (found == nullptr) {
-      std::fprintf(stderr, "%s: not found on LV2_PATH\n", argv[i]);
+      std::fprintf(stderr, "%s: not found on LV2_PATH\n", name.c_str());
       return 1;
     }
     auto plugin = std::make_unique<Plugin>();
-    plugin->uri = argv[i];
+    plugin->uri = bare ? name + ",meters-off" : name;
     plugin->instance = lilv_plugin_instantiate(found, info.samplerate, features);
     if (plugin->instance == nullptr) {
       std::fprintf(stderr, "%s: did not instantiate\n", argv[i]);
@@ -99,7 +104,7 @@ int main(int argc, char** argv) {
         auto& buffers = input ? plugin->inputs : plugin->outputs;
         buffers.emplace_back(frames, 0.0f);
         lilv_instance_connect_port(plugin->instance, p, buffers.back().data());
-      } else if (lilv_port_is_a(found, port, controlClass)) {
+      } else if (lilv_port_is_a(found, port, controlClass) && (input || !bare)) {
         plugin->controls[p] = std::isnan(defaults[p]) ? 0.0f : defaults[p];
         lilv_instance_connect_port(plugin->instance, p, &plugin->controls[p]);
       }
