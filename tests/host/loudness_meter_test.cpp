@@ -321,6 +321,7 @@ TEST(LoudnessMeter, MetersAllocateNothingOnceBuilt) {
   }
   test_support::CountAllocations(false);
   EXPECT_EQ(test_support::Allocations(), 0);
+  EXPECT_TRUE(test_support::CounterSeesAnAllocation());
 }
 #endif
 

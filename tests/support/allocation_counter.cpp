@@ -3,6 +3,7 @@
 #if TESSIL_COUNTS_ALLOCATIONS
 #include <atomic>
 #include <cstddef>
+#include <cstdlib>
 
 extern "C" void* __libc_malloc(size_t);
 extern "C" void* __libc_calloc(size_t, size_t);
@@ -47,5 +48,13 @@ namespace tessil::test_support {
 void CountAllocations(bool on) { counting.store(on, std::memory_order_relaxed); }
 void ResetAllocations() { allocations.store(0, std::memory_order_relaxed); }
 long Allocations() { return allocations.load(std::memory_order_relaxed); }
+bool CounterSeesAnAllocation() {
+  const long before = Allocations();
+  CountAllocations(true);
+  void* volatile block = std::malloc(16);  // volatile: a pair the compiler could drop
+  CountAllocations(false);
+  std::free(block);
+  return Allocations() == before + 1;
+}
 }  // namespace tessil::test_support
 #endif

@@ -21,5 +21,7 @@ namespace tessil::test_support {
 void CountAllocations(bool on);
 void ResetAllocations();
 long Allocations();
+// Whether a malloc made now is counted: what makes a count of zero mean something.
+bool CounterSeesAnAllocation();
 
 }  // namespace tessil::test_support
