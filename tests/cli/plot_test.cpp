@@ -2,7 +2,6 @@
 // libebur128 run here on the files themselves, the SVG read as XML and the PNG decoded, the
 // pictures' names with several inputs, and the series keeping its size on long programmes.
 #include <cairo.h>
-#include <ebur128.h>
 #include <gtest/gtest.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
@@ -15,6 +14,7 @@
 
 #include "cli/cli_harness.h"
 #include "cli/loudness.h"
+#include "support/ebur128_reference.h"
 
 namespace tessil::cli_test {
 namespace {
@@ -41,32 +41,11 @@ std::vector<double> JsonArray(const std::string& json, const std::string& key) {
   return values;
 }
 
-struct Reference {
-  std::vector<double> shortTerm;  // at every hop
-  double integrated = 0.0;
-  double range = 0.0;
-};
-
-Reference Ebur128File(const std::string& path, double hopSeconds) {
+test_support::Ebur128Figures Ebur128File(const std::string& path, double hopSeconds) {
   SF_INFO info;
   const std::vector<float> samples = ReadFloats(path, &info);
-  ebur128_state* state = ebur128_init(static_cast<unsigned>(info.channels), static_cast<unsigned long>(info.samplerate),
-                                      EBUR128_MODE_S | EBUR128_MODE_I | EBUR128_MODE_LRA);
-  const auto hop = static_cast<size_t>(std::lround(hopSeconds * info.samplerate));
-  const size_t frames = samples.size() / static_cast<size_t>(info.channels);
-  Reference reference;
-  for (size_t start = 0; start + hop <= frames; start += hop) {
-    ebur128_add_frames_float(state, samples.data() + start * info.channels, hop);
-    double value = 0.0;
-    ebur128_loudness_shortterm(state, &value);
-    reference.shortTerm.push_back(value);
-  }
-  ebur128_add_frames_float(state, samples.data() + reference.shortTerm.size() * hop * info.channels,
-                           frames - reference.shortTerm.size() * hop);
-  ebur128_loudness_global(state, &reference.integrated);
-  ebur128_loudness_range(state, &reference.range);
-  ebur128_destroy(&state);
-  return reference;
+  return test_support::Ebur128Measure(samples.data(), samples.size() / static_cast<size_t>(info.channels), info.channels,
+                                      info.samplerate, static_cast<size_t>(std::lround(hopSeconds * info.samplerate)));
 }
 
 // Paths in the SVG with at least `points` line segments: the curves, not the glyphs or the grid.
@@ -115,18 +94,18 @@ TEST(LoudnessOverTime, RenderReportsAndDrawsWhatLibebur128Measures) {
     const std::vector<double>& series;
   };
   for (const Side& side : {Side{"demo-input.wav", "input_loudness", input}, Side{"demo-output.wav", "output_loudness", output}}) {
-    const Reference reference = Ebur128File(scratch.Path(side.file), hop);
-    ASSERT_EQ(side.series.size(), reference.shortTerm.size()) << side.file;
+    const test_support::Ebur128Figures reference = Ebur128File(scratch.Path(side.file), hop);
+    ASSERT_EQ(side.series.size(), reference.shortTermPerHop.size()) << side.file;
     ASSERT_EQ(side.series.size(), 200u);
-    for (size_t i = 0; i < reference.shortTerm.size(); ++i) {
-      if (reference.shortTerm[i] < -70.0) {
+    for (size_t i = 0; i < reference.shortTermPerHop.size(); ++i) {
+      if (reference.shortTermPerHop[i] < -70.0) {
         EXPECT_TRUE(std::isnan(side.series[i])) << side.file << " " << i;
       } else {
-        EXPECT_NEAR(side.series[i], reference.shortTerm[i], 0.1) << side.file << " " << i;
+        EXPECT_NEAR(side.series[i], reference.shortTermPerHop[i], 0.1) << side.file << " " << i;
       }
     }
-    EXPECT_NEAR(JsonNumber(run.out, side.object, "integrated_lufs"), reference.integrated, 0.01) << side.file;
-    EXPECT_NEAR(JsonNumber(run.out, side.object, "range_lu"), reference.range, 0.05) << side.file;
+    EXPECT_NEAR(JsonNumber(run.out, side.object, "integrated_lufs"), reference.integratedLufs, 0.01) << side.file;
+    EXPECT_NEAR(JsonNumber(run.out, side.object, "range_lu"), reference.rangeLu, 0.05) << side.file;
   }
   ASSERT_EQ(change.size(), input.size());
   int changes = 0;

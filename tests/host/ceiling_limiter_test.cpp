@@ -2,11 +2,12 @@
 // delay while off, and the same output however the audio is split into calls.
 #include "host/ceiling_limiter.h"
 
-#include <ebur128.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <random>
+
+#include "support/ebur128_reference.h"
 #include <vector>
 
 namespace tessil::host {
@@ -45,21 +46,12 @@ Planar RunPieces(CeilingLimiter& limiter, Planar audio, const std::vector<uint32
 }
 
 double TruePeakDbtp(const Planar& audio, uint32_t rate) {
-  ebur128_state* state = ebur128_init(2, rate, EBUR128_MODE_TRUE_PEAK);
-  const float* channels[2] = {audio[0].data(), audio[1].data()};
   std::vector<float> interleaved;
   for (size_t i = 0; i < audio[0].size(); ++i) {
-    for (const float* channel : channels) interleaved.push_back(channel[i]);
+    interleaved.push_back(audio[0][i]);
+    interleaved.push_back(audio[1][i]);
   }
-  ebur128_add_frames_float(state, interleaved.data(), audio[0].size());
-  double largest = 0.0;
-  for (unsigned c = 0; c < 2; ++c) {
-    double peak = 0.0;
-    ebur128_true_peak(state, c, &peak);
-    largest = std::max(largest, peak);
-  }
-  ebur128_destroy(&state);
-  return 20.0 * std::log10(largest);
+  return test_support::Ebur128Measure(interleaved.data(), audio[0].size(), 2, static_cast<int>(rate)).truePeakDb;
 }
 
 TEST(CeilingLimiter, HoldsTheTruePeakWithASmoothGainAtEveryRateFamily) {

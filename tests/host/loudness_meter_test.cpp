@@ -3,7 +3,6 @@
 // music-like material and on edge cases (silence, tones, blocks at the gates), at rates from
 // 8 kHz to 192 kHz with one, two and six channels; the same figures whatever the pieces the
 // audio arrives in, planar or interleaved; and each channel role's weight.
-#include <ebur128.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -16,6 +15,7 @@
 #include "host/programme_loudness.h"
 #include "host/true_peak.h"
 #include "support/allocation_counter.h"
+#include "support/ebur128_reference.h"
 
 namespace tessil::host {
 namespace {
@@ -28,26 +28,9 @@ struct Figures {
 };
 
 Figures Ebur128(const std::vector<float>& interleaved, int channels, int rate, bool dualMono) {
-  ebur128_state* state = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(rate),
-                                      EBUR128_MODE_S | EBUR128_MODE_I | EBUR128_MODE_LRA);
-  if (dualMono) ebur128_set_channel(state, 0, EBUR128_DUAL_MONO);
-  const size_t step = static_cast<size_t>(rate + 5) / 10;
-  const size_t frames = interleaved.size() / channels;
-  Figures figures;
-  for (size_t start = 0; start < frames; start += step) {
-    const size_t count = std::min(step, frames - start);
-    ebur128_add_frames_float(state, interleaved.data() + start * channels, count);
-    if (count < step) break;
-    double value = 0.0;
-    ebur128_loudness_momentary(state, &value);
-    figures.momentary.push_back(value);
-    ebur128_loudness_shortterm(state, &value);
-    figures.shortTerm.push_back(value);
-  }
-  ebur128_loudness_global(state, &figures.integrated);
-  ebur128_loudness_range(state, &figures.range);
-  ebur128_destroy(&state);
-  return figures;
+  const test_support::Ebur128Figures r = test_support::Ebur128Measure(
+      interleaved.data(), interleaved.size() / channels, channels, rate, static_cast<size_t>(rate + 5) / 10, dualMono);
+  return {r.momentaryPerHop, r.shortTermPerHop, r.integratedLufs, r.rangeLu};
 }
 
 // Interleaved audio in pieces of `piece` frames, or planar in pieces when `planar`.

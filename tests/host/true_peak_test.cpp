@@ -1,6 +1,5 @@
 // The true-peak meter against libebur128 run directly on the same samples: within 0.05 dB
 // whatever the rate and however the audio is split into pieces, planar or interleaved.
-#include <ebur128.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,29 +9,13 @@
 #include <vector>
 
 #include "host/true_peak.h"
+#include "support/ebur128_reference.h"
 
 namespace tessil::host {
 namespace {
 
-struct Reference {
-  double truePeakDb;
-  double samplePeakDb;
-};
-
-Reference Ebur128(const std::vector<float>& interleaved, int channels, int rate) {
-  ebur128_state* state =
-      ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(rate),
-                   EBUR128_MODE_M | EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_SAMPLE_PEAK);
-  ebur128_add_frames_float(state, interleaved.data(), interleaved.size() / channels);
-  double truePeak = 0.0, samplePeak = 0.0, value = 0.0;
-  for (int c = 0; c < channels; ++c) {
-    ebur128_true_peak(state, static_cast<unsigned>(c), &value);
-    truePeak = std::fmax(truePeak, value);
-    ebur128_sample_peak(state, static_cast<unsigned>(c), &value);
-    samplePeak = std::fmax(samplePeak, value);
-  }
-  ebur128_destroy(&state);
-  return {20 * std::log10(truePeak), 20 * std::log10(samplePeak)};
+test_support::Ebur128Figures Ebur128(const std::vector<float>& interleaved, int channels, int rate) {
+  return test_support::Ebur128Measure(interleaved.data(), interleaved.size() / channels, channels, rate);
 }
 
 double TruePeakDb(const std::vector<float>& interleaved, int channels, int rate, size_t piece) {
@@ -96,7 +79,7 @@ TEST(TruePeak, WithinAFiftiethOfADecibelOfLibebur128) {
       {"clipped programme, 32 kHz", 32000, ClippedProgramme(32000, 32000 * 6)},
   };
   for (const Case& c : cases) {
-    const Reference reference = Ebur128(c.samples, 2, c.rate);
+    const test_support::Ebur128Figures reference = Ebur128(c.samples, 2, c.rate);
     for (size_t piece : {size_t{480}, size_t{441}, size_t{7}, size_t{1} << 20}) {
       const double measured = TruePeakDb(c.samples, 2, c.rate, piece);
       EXPECT_NEAR(measured, reference.truePeakDb, 0.05) << c.name << " in pieces of " << piece;
@@ -104,7 +87,7 @@ TEST(TruePeak, WithinAFiftiethOfADecibelOfLibebur128) {
     }
   }
   // The inter-sample case really is one: about 3 dB over the sample peak.
-  const Reference quarter = Ebur128(cases[0].samples, 2, 48000);
+  const test_support::Ebur128Figures quarter = Ebur128(cases[0].samples, 2, 48000);
   EXPECT_GT(quarter.truePeakDb - quarter.samplePeakDb, 2.9);
 }
 

@@ -1,26 +1,20 @@
 // The meters as a host reads them from the output controls, against libebur128 on the same
 // audio: short-term loudness of what went in and what came out, their difference, and the
 // highest true peak of the last second.
-#include <ebur128.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 #include "plugin_harness.h"
 #include "plugin_loader.h"
+#include "support/ebur128_reference.h"
 
 namespace tessil::plugin_test {
 namespace {
 
 // libebur128 over the last `seconds` of `audio`.
 double ShortTermLufs(const Audio& audio) {
-  ebur128_state* state = ebur128_init(static_cast<unsigned>(audio.channels), static_cast<unsigned long>(audio.rate),
-                                      EBUR128_MODE_S);
-  ebur128_add_frames_float(state, audio.samples.data(), audio.Frames());
-  double loudness = 0.0;
-  ebur128_loudness_shortterm(state, &loudness);
-  ebur128_destroy(&state);
-  return loudness;
+  return test_support::Ebur128Measure(audio.samples.data(), audio.Frames(), audio.channels, audio.rate).shortTermLufs;
 }
 
 Audio LastSecond(const Audio& audio) {

@@ -1,6 +1,5 @@
 #include "plugin_harness.h"
 
-#include <ebur128.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +10,7 @@
 #include <stdexcept>
 
 #include "host/plugin_ports.h"
+#include "support/ebur128_reference.h"
 
 namespace tessil::plugin_test {
 
@@ -109,35 +109,12 @@ std::string Lv2Controls(const Settings& settings, uint32_t channels) {
   return text;
 }
 
-namespace {
-
-ebur128_state* Measure(const Audio& audio, int mode) {
-  ebur128_state* state = ebur128_init(static_cast<unsigned>(audio.channels), static_cast<unsigned long>(audio.rate), mode);
-  if (state == nullptr) throw std::runtime_error("libebur128 refused the stream");
-  ebur128_add_frames_float(state, audio.samples.data(), audio.Frames());
-  return state;
-}
-
-}  // namespace
-
 double TruePeakDbtp(const Audio& audio) {
-  ebur128_state* state = Measure(audio, EBUR128_MODE_TRUE_PEAK);
-  double largest = 0.0;
-  for (int c = 0; c < audio.channels; ++c) {
-    double peak = 0.0;
-    ebur128_true_peak(state, static_cast<unsigned>(c), &peak);
-    largest = std::max(largest, peak);
-  }
-  ebur128_destroy(&state);
-  return 20.0 * std::log10(largest);
+  return test_support::Ebur128Measure(audio.samples.data(), audio.Frames(), audio.channels, audio.rate).truePeakDb;
 }
 
 double IntegratedLufs(const Audio& audio) {
-  ebur128_state* state = Measure(audio, EBUR128_MODE_I);
-  double loudness = 0.0;
-  ebur128_loudness_global(state, &loudness);
-  ebur128_destroy(&state);
-  return loudness;
+  return test_support::Ebur128Measure(audio.samples.data(), audio.Frames(), audio.channels, audio.rate).integratedLufs;
 }
 
 }  // namespace tessil::plugin_test
