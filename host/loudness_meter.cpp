@@ -5,6 +5,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include "host/wide_clones.h"
+
 namespace tessil::host {
 
 namespace {
@@ -54,12 +56,6 @@ template <>
 struct Lanes<4> {
   typedef double Type __attribute__((vector_size(32)));
 };
-
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define TESSIL_WIDE_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define TESSIL_WIDE_CLONES
-#endif
 
 template <int N>
 TESSIL_WIDE_CLONES void FilterSquares(const float* const* x, size_t stride, size_t count, const KWeighting& k,

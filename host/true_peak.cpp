@@ -6,6 +6,8 @@
 #include <iterator>
 #include <limits>
 
+#include "host/wide_clones.h"
+
 namespace tessil::host {
 
 namespace {
@@ -46,12 +48,6 @@ typedef int LaneMasks __attribute__((vector_size(32)));
   return reinterpret_cast<Lanes>((greater & reinterpret_cast<LaneMasks>(a)) |
                                  (~greater & reinterpret_cast<LaneMasks>(b)));
 }
-
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define TESSIL_WIDE_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define TESSIL_WIDE_CLONES
-#endif
 
 // Largest |x| and largest |interpolated value| over `count` new samples of one channel, `line`
 // holding Taps - 1 earlier samples in front of them. The taps run outermost so that each phase

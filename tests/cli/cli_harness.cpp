@@ -197,15 +197,22 @@ std::vector<int32_t> ReadPcm(const std::string& path, int depth, SF_INFO* info) 
   return samples;
 }
 
-void WriteFloats(const std::string& path, int rate, int channels, const std::vector<float>& samples) {
+void WriteFloats(const std::string& path, int rate, int channels, const std::vector<float>& samples, int format,
+                 const std::vector<int>& channelMap) {
   SF_INFO info{};
   info.samplerate = rate;
   info.channels = channels;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+  info.format = format;
   SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-  if (file == nullptr) throw std::runtime_error("cannot write " + path);
-  sf_write_float(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-  sf_close(file);
+  if (file == nullptr) throw std::runtime_error("cannot write " + path + ": " + sf_strerror(nullptr));
+  if (!channelMap.empty()) {
+    sf_command(file, SFC_SET_CHANNEL_MAP_INFO, const_cast<int*>(channelMap.data()),
+               static_cast<int>(channelMap.size() * sizeof(int)));
+  }
+  const auto written = sf_write_float(file, samples.data(), static_cast<sf_count_t>(samples.size()));
+  if (sf_close(file) != 0 || written != static_cast<sf_count_t>(samples.size())) {
+    throw std::runtime_error("cannot write the whole of " + path);
+  }
 }
 
 std::vector<float> ReadFloats(const std::string& path, SF_INFO* info) {

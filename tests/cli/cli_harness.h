@@ -51,8 +51,11 @@ class ScratchDirectory {
 void WritePcm(const std::string& path, int format, int rate, int channels, int depth,
               const std::vector<int32_t>& samples);
 std::vector<int32_t> ReadPcm(const std::string& path, int depth, SF_INFO* info);
-// Floats as stored (float files) or normalised (PCM files), interleaved.
-void WriteFloats(const std::string& path, int rate, int channels, const std::vector<float>& samples);
+// Floats as stored (float files) or normalised (PCM files), interleaved; a float WAV unless
+// `format` says otherwise, with libsndfile's channel map when one is given. Throws when the file
+// cannot be written whole.
+void WriteFloats(const std::string& path, int rate, int channels, const std::vector<float>& samples,
+                 int format = SF_FORMAT_WAV | SF_FORMAT_FLOAT, const std::vector<int>& channelMap = {});
 std::vector<float> ReadFloats(const std::string& path, SF_INFO* info);
 
 // Noise spread over most of the 16-bit range, the same on every run.

@@ -19,16 +19,9 @@ using cli_test::ScratchDirectory;
 constexpr int kFrames = 1000;
 
 void WriteRamp(const std::string& path, int format) {
-  SF_INFO info{};
-  info.samplerate = 48000;
-  info.channels = 2;
-  info.format = format;
-  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-  ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
   std::vector<float> samples(2 * kFrames);
   for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<float>(i % 200) / 400.0f - 0.25f;
-  ASSERT_EQ(sf_writef_float(file, samples.data(), kFrames), kFrames);
-  ASSERT_EQ(sf_close(file), 0);
+  cli_test::WriteFloats(path, 48000, 2, samples, format);
 }
 
 // What the render's check after writing relies on: the stored length matches a full decode, and

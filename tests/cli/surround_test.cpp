@@ -18,18 +18,6 @@ const std::vector<int> kSide51 = {SF_CHANNEL_MAP_LEFT, SF_CHANNEL_MAP_RIGHT, SF_
 // BS.1770 weights of 5.1: the LFE left out, the surrounds at +1.5 dB.
 const std::vector<double> kWeights51 = {1.0, 1.0, 1.0, 0.0, 1.41, 1.41};
 
-void WriteSurround(const std::string& path, int format, const std::vector<int>& map, const std::vector<float>& samples) {
-  SF_INFO info{};
-  info.samplerate = 48000;
-  info.channels = 6;
-  info.format = format;
-  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-  ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
-  if (!map.empty()) sf_command(file, SFC_SET_CHANNEL_MAP_INFO, const_cast<int*>(map.data()), 6 * sizeof(int));
-  sf_write_float(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-  sf_close(file);
-}
-
 std::vector<int> ChannelMap(const std::string& path) {
   SF_INFO info{};
   SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
@@ -70,8 +58,8 @@ double TruePeakDb(const std::vector<float>& samples, int channels) {
 TEST(Surround, TargetAndCeilingHoldForTheWholeFileAndUntouchedChannelsKeepTheirBalance) {
   ScratchDirectory scratch;
   const std::vector<float> programme = SurroundProgramme(10.0);
-  WriteSurround(scratch.Path("in.wav"), SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, kBack51, programme);
-  WriteSurround(scratch.Path("in.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_24, {}, programme);
+  WriteFloats(scratch.Path("in.wav"), 48000, 6, programme, SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, kBack51);
+  WriteFloats(scratch.Path("in.flac"), 48000, 6, programme, SF_FORMAT_FLAC | SF_FORMAT_PCM_24);
   struct Case {
     const char* input;
     const char* output;
@@ -133,7 +121,7 @@ TEST(Surround, EveryContainerKeepsTheSpeakers) {
       levels[6 * i + c] = static_cast<float>(0.5 / std::pow(2.0, c) * std::sin(2.0 * M_PI * frequency * i / 48000.0));
     }
   }
-  WriteSurround(scratch.Path("side.wav"), SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, kSide51, levels);
+  WriteFloats(scratch.Path("side.wav"), 48000, 6, levels, SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, kSide51);
   const auto levelsOf = [](const std::vector<float>& samples, size_t channels) {
     std::vector<double> rms(channels, 0.0);
     for (size_t i = 0; i < samples.size(); ++i) rms[i % channels] += samples[i] * samples[i];
